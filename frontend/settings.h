@@ -1,0 +1,80 @@
+// The engine-wide settings, each named after its configuration keyword. They
+// are written on the main thread while no search runs (start-up, command
+// handlers) and read by the search threads without a lock.
+#pragma once
+
+namespace Settings {
+
+inline constexpr int MaxHashMb = sizeof(void*) == 4 ? 1024 : 65536;
+
+extern int MainHash;  // MB
+extern int Cpus;
+extern int SplitDepth;
+extern int MinSplit;
+extern int MaxSplit;
+extern bool GlueCores;
+extern bool DoNullMove;
+extern int NullBase;  // quarter plies
+extern int NullProgress;
+extern bool UciOption;
+extern bool DoIid;
+extern bool Singular;
+extern int SingExtension;  // quarter plies
+extern int SingMargin;     // percent
+extern int ExtendLevel;
+extern int LmrPv;  // quarter plies
+extern int LmrExtraPv;
+extern int LmrScout;
+extern int LmrExtraScout;
+extern int PruneLevel;
+extern int PruneSecure;           // percent
+extern bool PrunePv;
+extern int PruneAlphaMargin[9];   // percent, levels 1..8
+extern int PruneBetaMargin[9];    // percent, levels 1..8
+extern int TimeUse;               // percent
+extern int MinRemaining;          // moves
+extern double MinMovesMargin;
+extern double MinMatMargin;
+extern bool EasyMove;
+extern bool Learning;
+extern bool SaveLearningOften;
+extern int KingSafety;  // percent
+extern int KingShield;  // percent
+extern bool Ponder;
+extern int PostOutput;
+extern bool Logging;
+extern bool PrioLow;
+extern int IcsMode;  // 0 off, 1 on (active), 2 smart
+extern int BookRandom;
+extern char CtgBook[81];
+extern bool CtgBookSet;
+extern int DefaultVariant;  // 0 normal chess, 1 Chess960
+extern char SyzygyPath[256];
+extern bool SzQsearch;
+extern int SzDepth;  // quarter plies
+extern int MultiPv;
+
+}  // namespace Settings
+
+// The opening books named in the configuration file, opened at start-up.
+struct ConfiguredBookList {
+  static constexpr int MaxBooks = 16;
+  static constexpr int NameLength = 80;
+  char Names[MaxBooks][NameLength + 1];
+  int Kinds[MaxBooks];  // 1 own format, 4 CTG, 5 Polyglot, 7 remote
+  int Count;
+};
+extern ConfiguredBookList ConfiguredBooks;
+
+// Work a setting's change triggers in parts of the engine that are built on
+// top of the settings: the transposition table reallocates on "mainhash", the
+// evaluation weights are rescaled on the pruning margins. Null = nothing to do.
+namespace SettingsHooks {
+extern void (*MainHashChanged)();
+extern void (*PruneMarginsChanged)();
+}  // namespace SettingsHooks
+
+// Reads "<baseName>.ini". True when the file cannot be opened (defaults stay).
+bool ReadIniFile(const char* baseName);
+// The console's settings report, straight to standard output.
+void PrintSettings();
