@@ -70,6 +70,10 @@ public:
   const char* Name() const { return FileName; }
 
 protected:
+  // Keeps the name for Name(); a longer one is cut, the open itself always
+  // uses the caller's full name.
+  void StoreName(const char* name);
+
   std::FILE* Stream = nullptr;
   char FileName[NameLength] = {};
 };
@@ -88,6 +92,7 @@ public:
 
 class BinFile64 : public BinFile {
 public:
+  // Closes the descriptor too: an owner that forgot Close must not leak it.
   ~BinFile64() override;
   bool Open(const char* name, int flags) override;
   bool Create(const char* name, int flags) override;
@@ -113,6 +118,12 @@ public:
   bool Truncate() override;
 
 private:
+  bool OpenDescriptor(const char* name, int access);
+
   int Descriptor = -1;
   bool Opened = false;
 };
+
+// Forces the named file's data to the disk (true on failure): a file that is
+// about to replace another by rename must be complete even after a crash.
+bool SyncFileToDisk(const char* name);
