@@ -26,6 +26,26 @@ bool ReadMessageLine(std::FILE* file, std::string& line) {
 
 bool IsDelimiter(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
+// The id token in decimal; -1 when it is not a number in 0..4999. A word that
+// is no number must not land on id 0 (as a plain atoi would), or a stray line
+// would replace the fallback text.
+int ParseId(const char* token, std::size_t length) {
+  if (length == 0) return -1;
+  int id = 0;
+  for (std::size_t i = 0; i < length; i++) {
+    if (token[i] < '0' || token[i] > '9') return -1;
+    id = id * 10 + (token[i] - '0');
+    if (id >= MessageTable::Size) return -1;
+  }
+  return id;
+}
+
+char* CopyText(const std::string& text) {
+  char* copy = static_cast<char*>(std::malloc(text.size() + 1));
+  if (copy) std::memcpy(copy, text.c_str(), text.size() + 1);
+  return copy;
+}
+
 }  // namespace
 
 MessageTable::~MessageTable() { Clear(); }
@@ -45,15 +65,17 @@ void MessageTable::Read(std::FILE* file) {
     if (start == line.size() || line[start] == '#') continue;
     std::size_t end = start;
     while (end < line.size() && !IsDelimiter(line[end])) end++;
-    long id = std::strtol(line.substr(start, end - start).c_str(), nullptr, 10);
-    if (id < 0 || id >= Size) continue;
+    int id = ParseId(line.data() + start, end - start);
+    if (id < 0) continue;
     // The text begins after the one delimiter that ended the id.
     if (end + 1 >= line.size()) continue;
     std::string text = line.substr(end + 1);
     while (!text.empty() && (text.back() == '\r' || text.back() == '\n')) text.pop_back();
     if (text.empty()) continue;
+    char* copy = CopyText(text);
+    if (!copy) continue;  // out of memory: the earlier text stays
     std::free(Texts[id]);
-    Texts[id] = strdup(text.c_str());
+    Texts[id] = copy;
   }
 }
 

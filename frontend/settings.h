@@ -74,6 +74,9 @@ extern void (*MainHashChanged)();
 extern void (*PruneMarginsChanged)();
 }  // namespace SettingsHooks
 
+// Puts every setting, the configured books and the CTG book back to their
+// built-in defaults (start of a run, tests). Calls no hook.
+void ResetSettings();
 // Reads "<baseName>.ini". True when the file cannot be opened (defaults stay).
 bool ReadIniFile(const char* baseName);
 // The console's settings report, straight to standard output.
