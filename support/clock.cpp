@@ -1,11 +1,14 @@
+// The clock's time base and its text form.
 #include "support/clock.h"
 
 #include <chrono>
 #include <cstdio>
 
+// A monotonic clock: only differences are ever used, and a wall clock set back
+// or forward during a game would wreck the time control.
 WallTime NowWallTime() {
   using namespace std::chrono;
-  auto ms = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+  auto ms = duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
   return {static_cast<std::int32_t>(ms / 1000), static_cast<std::int32_t>(ms % 1000)};
 }
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-// Milliseconds of the wall clock, split as the clock keeps them.
+// Milliseconds of a monotonic clock, split as the clock keeps them.
 struct WallTime {
   std::int32_t Seconds;
   std::int32_t Milliseconds;

@@ -9,6 +9,12 @@
 
 Output Printer;
 
+namespace {
+// Each print is flushed anyway; unbuffered, a long text also reaches the peer
+// in one write instead of buffer-sized pieces.
+[[maybe_unused]] const bool ConsoleOutputReady = [] { return std::setvbuf(stdout, nullptr, _IONBF, 0) == 0; }();
+}  // namespace
+
 void Output::Print(int channel, bool toLog, const char* format, ...) {
   {
     SpinGuard guard(Lock);
@@ -27,7 +33,11 @@ void Output::Print(int channel, bool toLog, const char* format, ...) {
       va_end(args);
       text = large.data();
     }
-    if (length < 0) length = 0;
+    if (length < 0) {
+      // A format the C library refuses prints nothing rather than stale text.
+      length = 0;
+      Buffer[0] = 0;
+    }
     int direction = LogText;
     if (channel == ChannelStdout) {
       std::fwrite(text, 1, static_cast<std::size_t>(length), stdout);

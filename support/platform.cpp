@@ -1,0 +1,256 @@
+// POSIX implementations of the support library's operating-system services.
+#include "support/platform.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <utility>
+
+#include <dirent.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+bool NumaEnabled = false;
+std::uint32_t NumaNodeCount = 1;
+ProcessorMask NumaNodeMasks[MaxNumaNodes] = {};
+std::uint32_t NextNumaNode = 0;
+
+void AutoResetEvent::Signal() {
+  {
+    std::lock_guard<std::mutex> guard(Mutex);
+    Signalled = true;
+  }
+  Woken.notify_one();
+}
+
+void AutoResetEvent::Wait() {
+  std::unique_lock<std::mutex> lock(Mutex);
+  Woken.wait(lock, [this] { return Signalled; });
+  Signalled = false;
+}
+
+bool AutoResetEvent::WaitFor(int timeoutMs) {
+  std::unique_lock<std::mutex> lock(Mutex);
+  if (!Woken.wait_for(lock, std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs),
+                      [this] { return Signalled; }))
+    return false;
+  Signalled = false;
+  return true;
+}
+
+namespace {
+
+cpu_set_t ToCpuSet(ProcessorMask mask) {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  for (int cpu = 0; cpu < 64; cpu++)
+    if (mask >> cpu & 1) CPU_SET(cpu, &set);
+  return set;
+}
+
+}  // namespace
+
+bool SetCurrentThreadAffinity(ProcessorMask mask) {
+  if (mask == 0) return true;
+  cpu_set_t set = ToCpuSet(mask);
+  return pthread_setaffinity_np(pthread_self(), sizeof set, &set) != 0;
+}
+
+ProcessorMask CurrentThreadAffinity() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (pthread_getaffinity_np(pthread_self(), sizeof set, &set) != 0) return 0;
+  ProcessorMask mask = 0;
+  for (int cpu = 0; cpu < 64; cpu++)
+    if (CPU_ISSET(cpu, &set)) mask |= ProcessorMask{1} << cpu;
+  return mask;
+}
+
+int CurrentProcessor() { return sched_getcpu(); }
+
+bool StartPlatformThread(PlatformThread& thread, void* (*entry)(void*), void* argument, ProcessorMask mask) {
+  pthread_attr_t attributes;
+  if (pthread_attr_init(&attributes) != 0) return true;
+  cpu_set_t set = ToCpuSet(mask);
+  bool placed = mask != 0 && pthread_attr_setaffinity_np(&attributes, sizeof set, &set) == 0;
+  int result = pthread_create(&thread.Handle, &attributes, entry, argument);
+  // The system may refuse the placement (processors outside this process's
+  // set); the thread then starts without one, as it would without NUMA.
+  if (result != 0 && placed) result = pthread_create(&thread.Handle, nullptr, entry, argument);
+  pthread_attr_destroy(&attributes);
+  thread.Joinable = result == 0;
+  return result != 0;
+}
+
+void JoinPlatformThread(PlatformThread& thread) {
+  if (!thread.Joinable) return;
+  pthread_join(thread.Handle, nullptr);
+  thread.Joinable = false;
+}
+
+void DetachPlatformThread(PlatformThread& thread) {
+  if (!thread.Joinable) return;
+  pthread_detach(thread.Handle);
+  thread.Joinable = false;
+}
+
+namespace {
+
+// "0-3,8,10-11": processors 64 and above do not fit a mask and are left out.
+ProcessorMask ParseCpuList(const std::string& text) {
+  ProcessorMask mask = 0;
+  const char* p = text.c_str();
+  while (*p) {
+    char* end = nullptr;
+    long first = std::strtol(p, &end, 10);
+    if (end == p) break;
+    long last = first;
+    p = end;
+    if (*p == '-') {
+      last = std::strtol(p + 1, &end, 10);
+      if (end == p + 1) break;
+      p = end;
+    }
+    for (long cpu = first < 0 ? 0 : first; cpu <= last && cpu < 64; cpu++) mask |= ProcessorMask{1} << cpu;
+    if (*p != ',') break;
+    p++;
+  }
+  return mask;
+}
+
+// "00000000,0000ff0f": 32-bit hex words, the highest first.
+ProcessorMask ParseCpuMap(const std::string& text) {
+  ProcessorMask mask = 0;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    std::size_t comma = text.find(',', start);
+    std::string word = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+    mask = (mask << 32) | (std::strtoul(word.c_str(), nullptr, 16) & 0xffffffffu);
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  return mask;
+}
+
+bool ReadFirstLine(const std::string& path, std::string& line) {
+  std::FILE* file = std::fopen(path.c_str(), "r");
+  if (!file) return false;
+  char buffer[4096];
+  bool ok = std::fgets(buffer, sizeof buffer, file) != nullptr;
+  std::fclose(file);
+  if (!ok) buffer[0] = 0;
+  line = buffer;
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+  return true;
+}
+
+ProcessorMask ReadNodeMask(const std::string& nodeDirectory) {
+  std::string line;
+  if (ReadFirstLine(nodeDirectory + "/cpulist", line)) return ParseCpuList(line);
+  if (ReadFirstLine(nodeDirectory + "/cpumap", line)) return ParseCpuMap(line);
+  return 0;
+}
+
+// The highest N of the "nodeN" entries, -1 when there are none.
+int HighestNodeNumber(const char* nodeDirectory) {
+  DIR* directory = opendir(nodeDirectory);
+  if (!directory) return -1;
+  int highest = -1;
+  while (dirent* entry = readdir(directory)) {
+    const char* name = entry->d_name;
+    if (std::strncmp(name, "node", 4) != 0 || name[4] < '0' || name[4] > '9') continue;
+    char* end = nullptr;
+    long number = std::strtol(name + 4, &end, 10);
+    if (*end == 0 && number > highest && number < 1 << 20) highest = static_cast<int>(number);
+  }
+  closedir(directory);
+  return highest;
+}
+
+}  // namespace
+
+void DiscoverNumaFrom(const char* nodeDirectory, int mainProcessor) {
+  NumaEnabled = false;
+  NextNumaNode = 0;
+  NumaNodeCount = 1;
+  int count = HighestNodeNumber(nodeDirectory) + 1;
+  if (count <= 1) return;
+  NumaEnabled = true;
+  if (count > MaxNumaNodes) count = MaxNumaNodes;
+  NumaNodeCount = static_cast<std::uint32_t>(count);
+  // A node without processors would pin threads to nothing: then no placement at all.
+  for (int node = 0; node < count; node++) {
+    NumaNodeMasks[node] = ReadNodeMask(std::string(nodeDirectory) + "/node" + std::to_string(node));
+    if (NumaNodeMasks[node] == 0) NumaEnabled = false;
+  }
+  if (mainProcessor < 0 || mainProcessor >= 64) return;
+  ProcessorMask bit = ProcessorMask{1} << mainProcessor;
+  if (NumaNodeMasks[0] & bit) return;
+  for (int node = 1; node < count; node++) {
+    if (NumaNodeMasks[node] & bit) {
+      std::swap(NumaNodeMasks[0], NumaNodeMasks[node]);
+      return;
+    }
+  }
+}
+
+void DiscoverNuma() { DiscoverNumaFrom("/sys/devices/system/node", CurrentProcessor()); }
+
+bool LowerProcessPriority() { return setpriority(PRIO_PROCESS, 0, 10) != 0; }
+
+bool CpuHasPopcnt() {
+#if defined(__i386__) || defined(__x86_64__)
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("popcnt");
+#else
+  return false;
+#endif
+}
+
+int ProcessId() { return static_cast<int>(getpid()); }
+
+void SleepMilliseconds(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms < 0 ? 0 : ms)); }
+
+bool IsTerminal(int descriptor) { return isatty(descriptor) == 1; }
+
+void IgnoreBrokenPipe() { std::signal(SIGPIPE, SIG_IGN); }
+
+namespace {
+
+int PollReadable(int descriptor, int timeoutMs) {
+  pollfd entry{descriptor, POLLIN, 0};
+  for (;;) {
+    int result = poll(&entry, 1, timeoutMs);
+    if (result < 0 && errno == EINTR) continue;
+    // A failing poll counts as readable: the read then reports the error.
+    if (result < 0) return 1;
+    return result > 0 && entry.revents != 0;
+  }
+}
+
+}  // namespace
+
+bool IsReadable(int descriptor) { return PollReadable(descriptor, 0) != 0; }
+
+void WaitReadable(int descriptor) { PollReadable(descriptor, -1); }
+
+int ReadSome(int descriptor, char* buffer, int size) {
+  for (;;) {
+    ssize_t count = read(descriptor, buffer, static_cast<std::size_t>(size));
+    if (count >= 0) return static_cast<int>(count);
+    if (errno == EINTR) continue;
+    // Someone made the descriptor non-blocking: wait for data instead of spinning.
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      WaitReadable(descriptor);
+      continue;
+    }
+    return -1;
+  }
+}

@@ -1,0 +1,81 @@
+// The operating-system services of the support library, on POSIX: events,
+// threads and processor placement, NUMA discovery, priority, CPU features and
+// standard-input polling. Every system call of those services lives here.
+#pragma once
+
+#include <pthread.h>
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+
+// An auto-reset event: a signal persists until exactly one wait consumes it,
+// so a signal given before the waiter arrives is never lost.
+class AutoResetEvent {
+public:
+  void Signal();
+  // Waits until signalled and consumes the signal.
+  void Wait();
+  // As Wait, giving up after timeoutMs; true when the signal was consumed.
+  bool WaitFor(int timeoutMs);
+
+private:
+  std::mutex Mutex;
+  std::condition_variable Woken;
+  bool Signalled = false;
+};
+
+// One bit per processor 0..63.
+using ProcessorMask = std::uint64_t;
+
+// Both answer true on failure; callers that place threads only as a hint may
+// ignore it. A zero mask changes nothing and fails.
+bool SetCurrentThreadAffinity(ProcessorMask mask);
+ProcessorMask CurrentThreadAffinity();
+// The processor the calling thread runs on now, or -1 when unknown.
+int CurrentProcessor();
+
+struct PlatformThread {
+  pthread_t Handle{};
+  bool Joinable = false;
+};
+
+// Creates a thread running entry(argument); a nonzero mask places it on those
+// processors before it runs (a mask the system refuses is ignored).
+// True on failure.
+bool StartPlatformThread(PlatformThread& thread, void* (*entry)(void*), void* argument, ProcessorMask mask);
+void JoinPlatformThread(PlatformThread& thread);
+void DetachPlatformThread(PlatformThread& thread);
+
+// NUMA state, filled once by DiscoverNuma at start-up and read by Thread::Start.
+// Node 0 is always the node of the main thread.
+inline constexpr int MaxNumaNodes = 256;
+extern bool NumaEnabled;
+extern std::uint32_t NumaNodeCount;
+extern ProcessorMask NumaNodeMasks[MaxNumaNodes];
+extern std::uint32_t NextNumaNode;
+
+void DiscoverNuma();
+// The same from a node directory laid out like /sys/devices/system/node, with
+// the main thread on processor mainProcessor (-1: unknown).
+void DiscoverNumaFrom(const char* nodeDirectory, int mainProcessor);
+
+// Lowers the priority of the whole process to "below normal" (nice 10).
+// True on failure.
+bool LowerProcessPriority();
+bool CpuHasPopcnt();
+int ProcessId();
+void SleepMilliseconds(int ms);
+
+// Standard input as a descriptor.
+bool IsTerminal(int descriptor);
+// A peer that closes its end of a pipe must not end the process: writes fail
+// with an error instead.
+void IgnoreBrokenPipe();
+// True when a read would not block (data, end of input or an error is waiting).
+bool IsReadable(int descriptor);
+// Blocks until a read would not block.
+void WaitReadable(int descriptor);
+// Reads what is there (blocking for at least one byte): the byte count, 0 at end
+// of input, -1 on an error.
+int ReadSome(int descriptor, char* buffer, int size);
