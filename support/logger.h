@@ -16,7 +16,10 @@ public:
   ~Logger();
 
   // Opens "<baseName>.log" for appending; a log already open is closed first.
+  // True on failure (the log then stays closed).
   bool Open(const char* baseName);
+  // Writes text as it is; a line gets its stamp and mark from the write that
+  // starts it. Any thread may write.
   void Write(int direction, const char* text);
   // Ends an unfinished line and flushes.
   void EndLine();

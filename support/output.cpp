@@ -1,3 +1,5 @@
+// The printer: one lock around formatting, the console write and the copy to
+// the log, so that texts of different threads never interleave.
 #include "support/output.h"
 
 #include <cstdarg>

@@ -22,27 +22,44 @@ std::uint32_t NumaNodeCount = 1;
 ProcessorMask NumaNodeMasks[MaxNumaNodes] = {};
 std::uint32_t NextNumaNode = 0;
 
+AutoResetEvent::AutoResetEvent() : Shared(new State) {}
+
+AutoResetEvent::~AutoResetEvent() {
+  {
+    std::lock_guard<std::mutex> guard(Shared->Mutex);
+    // Destroying a condition variable with a sleeper on it can block for ever;
+    // the few bytes are left to the sleeper instead.
+    if (Shared->Sleepers > 0) return;
+  }
+  delete Shared;
+}
+
 void AutoResetEvent::Signal() {
   {
-    std::lock_guard<std::mutex> guard(Mutex);
-    Signalled = true;
+    std::lock_guard<std::mutex> guard(Shared->Mutex);
+    Shared->Signalled = true;
   }
-  Woken.notify_one();
+  Shared->Woken.notify_one();
 }
 
 void AutoResetEvent::Wait() {
-  std::unique_lock<std::mutex> lock(Mutex);
-  Woken.wait(lock, [this] { return Signalled; });
-  Signalled = false;
+  State& state = *Shared;
+  std::unique_lock<std::mutex> lock(state.Mutex);
+  state.Sleepers++;
+  state.Woken.wait(lock, [&state] { return state.Signalled; });
+  state.Sleepers--;
+  state.Signalled = false;
 }
 
 bool AutoResetEvent::WaitFor(int timeoutMs) {
-  std::unique_lock<std::mutex> lock(Mutex);
-  if (!Woken.wait_for(lock, std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs),
-                      [this] { return Signalled; }))
-    return false;
-  Signalled = false;
-  return true;
+  State& state = *Shared;
+  std::unique_lock<std::mutex> lock(state.Mutex);
+  state.Sleepers++;
+  bool signalled = state.Woken.wait_for(lock, std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs),
+                                        [&state] { return state.Signalled; });
+  state.Sleepers--;
+  if (signalled) state.Signalled = false;
+  return signalled;
 }
 
 namespace {

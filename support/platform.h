@@ -13,6 +13,14 @@
 // so a signal given before the waiter arrives is never lost.
 class AutoResetEvent {
 public:
+  AutoResetEvent();
+  // A thread still asleep in the event keeps its state alive and sleeps on:
+  // destroying the event never waits for it (worker threads are not woken at
+  // the end of the process).
+  ~AutoResetEvent();
+  AutoResetEvent(const AutoResetEvent&) = delete;
+  AutoResetEvent& operator=(const AutoResetEvent&) = delete;
+
   void Signal();
   // Waits until signalled and consumes the signal.
   void Wait();
@@ -20,9 +28,13 @@ public:
   bool WaitFor(int timeoutMs);
 
 private:
-  std::mutex Mutex;
-  std::condition_variable Woken;
-  bool Signalled = false;
+  struct State {
+    std::mutex Mutex;
+    std::condition_variable Woken;
+    bool Signalled = false;
+    int Sleepers = 0;
+  };
+  State* Shared;
 };
 
 // One bit per processor 0..63.

@@ -38,6 +38,20 @@ TEST(AutoResetEvent, WakesASleepingThread) {
   EXPECT_FALSE(event.WaitFor(0));
 }
 
+TEST(AutoResetEvent, DestroyingItWhileAThreadSleepsInItDoesNotHang) {
+  auto* event = new AutoResetEvent;
+  std::atomic<bool> waiting{false};
+  std::thread sleeper([&] {
+    waiting = true;
+    event->Wait();  // never signalled: this thread sleeps until the process ends
+  });
+  while (!waiting) std::this_thread::yield();
+  SleepMilliseconds(50);  // let it get into the wait
+  delete event;
+  sleeper.detach();
+  SUCCEED();
+}
+
 // A node directory in the layout of /sys/devices/system/node.
 class NodeDirectory : public ::testing::Test {
 protected:
