@@ -1,0 +1,39 @@
+// The root of the search: one iteration over the root moves with the MultiPV
+// bookkeeping, the order of the root moves for the next iteration, the
+// easy-move test and the principal variation continued from the table.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/move.h"
+
+class ChessGame;
+struct MoveList;
+struct Worker;
+
+inline constexpr int MaxMultiPv = 20;
+
+// One line of the MultiPV table, kept best first.
+struct MultiPvLine {
+  std::int32_t Depth;
+  std::int32_t Score;
+  std::int32_t PvLength;
+  Move Pv[128];
+};
+extern MultiPvLine MultiPvLines[MaxMultiPv];
+// The number of lines in use, 1..20.
+extern int MultiPvCount;
+
+// What the root remembers beside each root move, moved together with it.
+struct RootMoveRecord {
+  std::uint64_t Nodes;  // spent in its null-window searches, all iterations
+  std::int32_t SortKey;
+};
+extern RootMoveRecord RootRecords[256];
+
+int SearchRoot(ChessGame& game, Worker& worker, int beta, int depthQ, int tbValue);
+void SortRootMoves(MoveList& list, int first);
+bool IsEasyMove(ChessGame& game, Worker& worker, int score, int depthQ);
+// Prints pv[1..] and its continuation from the table on standard output;
+// returns the new length (at most 128).
+int PrintPvFromHash(ChessGame& game, int pvLength, Move* pv);

@@ -1,0 +1,42 @@
+// The node search below the root (principal-variation search with null move,
+// razoring, extensions, reductions and a singular test) and the quiescence
+// search at its leaves. Depth in quarter plies, scores in milli-pawns from
+// the side to move's view, mate at ply p scoring p - 200000.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/move.h"
+
+class ChessGame;
+class Position;
+struct Worker;
+struct PlyRecord;
+struct UndoRecord;
+
+inline constexpr int Infinity = 200000;
+inline constexpr int MateBound = 190000;       // at or beyond: a mate for killers and aspiration
+inline constexpr int TablebaseWin = 100000;
+inline constexpr int NoTablebaseValue = -99;
+inline constexpr std::uint32_t SingularFlag = 0x1000000;
+inline constexpr std::uint32_t MateFlag = 0x8000000;
+
+enum NodeType : int { PvNode = 1, ScoutNode = 2 };
+
+int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, int beta, int depth,
+           bool singularAllowed, int tbValue, bool* abort);
+int Quiesce(ChessGame& game, Worker& worker, int ply, int alpha, int beta, bool withChecks, int tbValue);
+
+// The extension of a move just made (0..4 quarter plies); clears *reducible
+// for moves that must not be reduced.
+int GetExtension(int nodeType, ChessGame& game, Move move, bool inCheckBefore, int remainingDepth,
+                 std::uint32_t orderingScore, const UndoRecord& undo, bool* reducible, int thread);
+bool NullMoveAllowed(ChessGame& game, Worker& worker, int ply);
+int NullMoveReduction(int depth);
+void SingularTest(ChessGame& game, Worker& worker, PlyRecord& record, int ply, int ttScore, int depth,
+                  Move* singularMove, std::uint32_t* singularFlag, bool singularAllowed, bool* abort);
+// Each colour's N + B + 2R + 4Q clamped to 3..11, minus 3.
+void GetPhase(const Position& position, int* blackPhase, int* whitePhase);
+
+// The hook that labels every early return of the node search; prints nothing.
+inline void Trace(const char*, ...) {}
