@@ -1,0 +1,160 @@
+// FEN set-up and output: round trips, the castling and en-passant fields,
+// and malformed text refused with its message and the board kept.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "board_helpers.h"
+#include "frontend/settings.h"
+
+namespace {
+
+constexpr const char* StartFen = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1";
+
+}  // namespace
+
+TEST(Fen, StartPositionRoundTripsWithoutCounters) {
+  Position pos;
+  ASSERT_FALSE(pos.ParseFEN(StartFen));
+  EXPECT_STREQ(pos.GetFEN(), "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -");
+  EXPECT_EQ(pos.ChessVariant, VariantNormal);
+  EXPECT_EQ(pos.Castling, 15);
+  EXPECT_EQ(pos.Fifty, 0);
+  EXPECT_EQ(pos.Ply, 0);
+}
+
+TEST(Fen, EnPassantSquareKeptOnlyWhenAPawnCanTake) {
+  Position pos;
+  ASSERT_FALSE(pos.ParseFEN("rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3 0 1")) << pos.Message;
+  EXPECT_EQ(pos.EpSquare, -1);
+  EXPECT_STREQ(pos.GetFEN(), "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq -");
+
+  ASSERT_FALSE(pos.ParseFEN("rnbqkbnr/ppp1pppp/8/8/3pP3/8/PPPP1PPP/RNBQKBNR b KQkq e3 0 1")) << pos.Message;
+  EXPECT_EQ(pos.EpSquare, 44);
+  EXPECT_STREQ(pos.GetFEN(), "rnbqkbnr/ppp1pppp/8/8/3pP3/8/PPPP1PPP/RNBQKBNR b KQkq e3");
+}
+
+TEST(Fen, RookFileLettersSelectChess960) {
+  Position pos;
+  ASSERT_FALSE(pos.ParseFEN("r3k2r/8/8/8/8/8/8/R3K2R w HAha - 0 1")) << pos.Message;
+  EXPECT_EQ(pos.ChessVariant, VariantChess960);
+  EXPECT_EQ(pos.CastleRookSquare[CastleRookSlot(White, false)], SquareH1);
+  EXPECT_EQ(pos.CastleRookSquare[CastleRookSlot(White, true)], SquareA1);
+  EXPECT_EQ(pos.CastleRookSquare[CastleRookSlot(Black, false)], SquareH8);
+  EXPECT_EQ(pos.CastleRookSquare[CastleRookSlot(Black, true)], SquareA8);
+  EXPECT_STREQ(pos.GetFEN(), "r3k2r/8/8/8/8/8/8/R3K2R w HAha -");
+  EXPECT_EQ(pos.CastleMask[SquareE1], 12u);
+  EXPECT_EQ(pos.CastleMask[SquareH1], 14u);
+  EXPECT_EQ(pos.CastleMask[SquareA1], 13u);
+  EXPECT_EQ(pos.CastleMask[SquareH8], 11u);
+  EXPECT_EQ(pos.CastleMask[SquareA8], 7u);
+}
+
+TEST(Fen, DefaultVariantChess960FindsRooksForKQLetters) {
+  const int saved = Settings::DefaultVariant;
+  Settings::DefaultVariant = 1;
+  Position pos;
+  const bool failed = pos.ParseFEN("1r2k1r1/pppppppp/8/8/8/8/PPPPPPPP/1R2K1R1 w KQkq - 0 1");
+  Settings::DefaultVariant = saved;
+  ASSERT_FALSE(failed) << pos.Message;
+  EXPECT_EQ(pos.ChessVariant, VariantChess960);
+  EXPECT_EQ(pos.CastleRookSquare[CastleRookSlot(White, false)], SquareG1);
+  EXPECT_EQ(pos.CastleRookSquare[CastleRookSlot(White, true)], SquareB1);
+  EXPECT_STREQ(pos.GetFEN(), "1r2k1r1/pppppppp/8/8/8/8/PPPPPPPP/1R2K1R1 w GBgb -");
+}
+
+TEST(Fen, RightsThatDoNotFitAreDroppedWithAMessage) {
+  Position pos;
+  ASSERT_FALSE(pos.ParseFEN("4k3/8/8/8/8/8/8/5K1R w K - 0 1"));
+  EXPECT_EQ(pos.Castling, 0);
+  EXPECT_STREQ(pos.Message, "White king-side castle flag set, but king not on e1\n");
+  Position fresh = pos;
+  fresh.ComputeKeys();
+  EXPECT_EQ(fresh.Hashkey, pos.Hashkey);
+
+  ASSERT_FALSE(pos.ParseFEN("4k3/8/8/8/8/8/8/R3K3 w KQ - 0 1"));
+  EXPECT_EQ(pos.Castling, CastleWhiteQueenSide);
+
+  // Chess960: a right is kept only with the king on its back rank.
+  ASSERT_FALSE(pos.ParseFEN("4k3/8/8/8/8/8/5K2/7R w H - 0 1"));
+  EXPECT_EQ(pos.Castling, 0);
+}
+
+TEST(Fen, HalfMoveClockIsReadAndCapped) {
+  Position pos;
+  ASSERT_FALSE(pos.ParseFEN("4k3/8/8/8/8/8/8/4K3 w - - 75 120"));
+  EXPECT_EQ(pos.Fifty, 75);
+  ASSERT_FALSE(pos.ParseFEN("4k3/8/8/8/8/8/8/4K3 w - - 99999999999999999999 1"));
+  EXPECT_GE(pos.Fifty, 100);
+  EXPECT_LE(pos.Fifty, 1000000);
+  ASSERT_FALSE(pos.ParseFEN("4k3/8/8/8/8/8/8/4K3 b - -"));
+  EXPECT_EQ(pos.Fifty, 0);
+  EXPECT_EQ(pos.Side, Black);
+}
+
+TEST(Fen, MirroredFenSwapsColoursAndRanks) {
+  Position pos;
+  ASSERT_FALSE(pos.ParseFEN("rnbqkbnr/ppp1pppp/8/8/3pP3/8/PPPP1PPP/RNBQKBNR b KQkq e3 0 1"));
+  EXPECT_STREQ(pos.GetMirroredFEN(), "rnbqkbnr/pppp1ppp/8/3Pp3/8/8/PPP1PPPP/RNBQKBNR w kqKQ e6");
+  Position mirrored;
+  ASSERT_FALSE(mirrored.ParseFEN(pos.GetMirroredFEN())) << mirrored.Message;
+  EXPECT_EQ(mirrored.EpSquare, 20);
+  EXPECT_EQ(mirrored.Castling, 15);
+}
+
+struct MalformedFen {
+  const char* Fen;
+  const char* Message;
+};
+
+class FenRejects : public ::testing::TestWithParam<MalformedFen> {};
+
+TEST_P(FenRejects, WithItsMessageAndTheBoardKept) {
+  Position pos;
+  ASSERT_FALSE(pos.ParseFEN("r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 5 1"));
+  const std::string before = pos.GetFEN();
+  const std::uint64_t key = pos.Hashkey;
+  EXPECT_TRUE(pos.ParseFEN(GetParam().Fen));
+  EXPECT_STREQ(pos.Message, GetParam().Message);
+  EXPECT_EQ(pos.GetFEN(), before);
+  EXPECT_EQ(pos.Hashkey, key);
+  EXPECT_EQ(pos.Fifty, 5);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, FenRejects,
+    ::testing::Values(
+        MalformedFen{nullptr, "BAD FEN: No fen string given\n"},
+        MalformedFen{"", "Bad FEN: No board given\n"},
+        MalformedFen{"   ", "Bad FEN: No board given\n"},
+        MalformedFen{"rnbqkbnrr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1",
+                     "Bad FEN: Too many digits on rank 8\n"},
+        MalformedFen{"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKB1 w KQkq - 0 1", "Bad FEN: Too few digits on rank 1\n"},
+        MalformedFen{"rnbqkbnr/pppppppp/8/44/8/8/PPPPPPPP/RNBQKBNR1 w KQkq - 0 1",
+                     "Bad FEN: Too many digits on rank 1\n"},
+        MalformedFen{"rnbqkbnr/pppppppp/9/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1",
+                     "Bad FEN: Unexpected character '9' on rank 6\n"},
+        MalformedFen{"rnbqkbnr/pppxpppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1",
+                     "Bad FEN: Unexpected character 'x' on rank 7\n"},
+        MalformedFen{"rnbqkbnr/pppppppp/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1",
+                     "Bad FEN: The board has 7 ranks instead of 8\n"},
+        MalformedFen{"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR/8 w KQkq - 0 1",
+                     "Bad FEN: The board has more than 8 ranks\n"},
+        MalformedFen{"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR", "Bad FEN: Side to move missing or not a single letter\n"},
+        MalformedFen{"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR 1 KQkq - 0 1",
+                     "Bad FEN: Side to move missing or not a single letter\n"},
+        MalformedFen{"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w", "Bad FEN: Castling field missing\n"},
+        MalformedFen{"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq", "Bad FEN: En passant field missing\n"},
+        MalformedFen{"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq e9 0 1", "Bad FEN: Bad en passant field\n"},
+        MalformedFen{"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq e6 0 1",
+                     "Bad FEN: e6 cannot be an en passant square\n"},
+        MalformedFen{"rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR w KQkq e3 0 1",
+                     "Bad FEN: e3 cannot be an en passant square\n"},
+        MalformedFen{"P3k3/8/8/8/8/8/8/4K3 w - - 0 1", "Bad FEN: Pawn on rank 8\n"},
+        MalformedFen{"4k3/8/8/8/8/8/8/p3K3 w - - 0 1", "Bad FEN: Pawn on rank 1\n"},
+        MalformedFen{"4k3/8/8/8/8/P7/PPPPPPPP/4K3 w - - 0 1", "Bad FEN: More than 8 white pawns\n"},
+        MalformedFen{"4k3/8/8/NNNNNNNN/NNNNNNNN/8/8/4K3 w - - 0 1", "Bad FEN: More than 16 white men\n"},
+        MalformedFen{"4k3/8/8/8/8/8/8/K3K3 w - - 0 1", "Bad FEN: More than one white king\n"},
+        MalformedFen{"8/8/8/8/8/8/8/4K3 w - - 0 1", "Bad FEN: Illegal board\n"},
+        MalformedFen{"4k3/8/8/8/8/8/8/8 w - - 0 1", "Bad FEN: Illegal board\n"},
+        MalformedFen{"4k3/8/8/8/8/8/8/4R1K1 w - - 0 1", "Bad FEN: Illegal board\n"}));
