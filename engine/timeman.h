@@ -19,6 +19,9 @@ extern std::int32_t IncrementMs;
 extern std::int32_t FixedDepth;   // plies, 0 none
 extern std::int32_t Unused;       // every writer sets it to 0
 extern std::int32_t TimeLeftMs;   // on the engine's clock
+// Kept for the protocols; time allocation does not read them.
+extern std::int32_t OpponentTimeMs;
+extern std::int32_t MovesToGoReceived;  // as the GUI sent it
 
 // The start-up defaults: sudden death, 5 s, 3 s increment, 5 s left.
 void Reset();
