@@ -2,6 +2,7 @@
 // index, the piece primitives, and the cached in-check test.
 #include "engine/position.h"
 
+#include <cassert>
 #include <cstring>
 
 #include "engine/attacks.h"
@@ -23,6 +24,16 @@ inline Bitboard RankSpan(int a, int b) {
   const int lo = a < b ? a : b, hi = a < b ? b : a;
   return (SquareBit(hi) | (SquareBit(hi) - SquareBit(lo)));
 }
+
+#ifndef NDEBUG
+// Debug builds check after every make and unmake that the incremental keys
+// and material index are what a fresh computation gives.
+bool KeysMatchBoard(const Position& pos) {
+  Position fresh = pos;
+  fresh.ComputeKeys();
+  return fresh.Hashkey == pos.Hashkey && fresh.Pawnkey == pos.Pawnkey && pos.ComputeMaterialIndex() == pos.Matkey;
+}
+#endif
 
 }  // namespace
 
@@ -260,6 +271,7 @@ bool Position::MakeMove(Move m, UndoRecord& u) {
     return false;
   }
   CheckCache = -1;
+  assert(KeysMatchBoard(*this));
   return true;
 }
 
@@ -299,6 +311,7 @@ void Position::UnmakeMove(const UndoRecord& u) {
     }
   }
   if (m & MoveEnPassant) AddPiece(PieceCode(us ^ 1, Pawn), us == White ? to + 8 : to - 8);
+  assert(KeysMatchBoard(*this));
 }
 
 bool Position::MakeNullMove(UndoRecord& u) {

@@ -56,6 +56,23 @@ TEST(AttackTables, LinesAndDistances) {
   EXPECT_EQ(CountBitsByLoop(0x8000000000000001ULL), 2);
 }
 
+TEST(AttackTables, PawnMasks) {
+  const int e4 = 36, e2 = 52, d7 = 11;
+  EXPECT_EQ(FrontFile[White][e4], SquareBit(4) | SquareBit(12) | SquareBit(20) | SquareBit(28));
+  EXPECT_EQ(FrontFile[Black][e4], SquareBit(44) | SquareBit(52) | SquareBit(60));
+  EXPECT_EQ(AdjacentFrontFiles[White][e4], FrontFile[White][e4 - 1] | FrontFile[White][e4 + 1]);
+  EXPECT_EQ(PawnSupport[White][e4], SquareBit(35) | SquareBit(37) | SquareBit(43) | SquareBit(45));
+  EXPECT_EQ(PawnSupport[Black][e4], SquareBit(35) | SquareBit(37) | SquareBit(27) | SquareBit(29));
+  // A pawn on its start rank counts as one step on: rows 0..5, files within 5.
+  EXPECT_EQ(PawnSquare[White][e2], (RowBits(0) | RowBits(1) | RowBits(2) | RowBits(3) | RowBits(4) | RowBits(5)));
+  EXPECT_EQ(PawnSquare[White][e4], RowBits(0) | RowBits(1) | RowBits(2) | RowBits(3) | RowBits(4));
+  // A black pawn on h4 (row 4): rows 4..7, files within 3 of h.
+  EXPECT_EQ(PawnSquare[Black][39], (RowBits(4) | RowBits(5) | RowBits(6) | RowBits(7)) &
+                                       (FileBits(4) | FileBits(5) | FileBits(6) | FileBits(7)));
+  EXPECT_TRUE(PawnSquare[Black][d7] & SquareBit(SquareD1));
+  EXPECT_EQ(PawnSquare[Black][d7] & RowBits(1), 0u);
+}
+
 TEST(AttackQueries, AttackersAndXrays) {
   const Position pos = FromFen("3r3k/8/8/3p4/8/3R4/3K4/3R4 w - - 0 1");
   EXPECT_TRUE(pos.IsAttacked(27, White));
