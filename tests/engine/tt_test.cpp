@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "frontend/frontend.h"
@@ -189,6 +191,37 @@ TEST_F(TranspositionTableTest, TornOrForeignEntryReadsAsAMiss) {
   EXPECT_EQ(TranspositionTable::Probe({keys.Hashkey, keys.Pawnkey ^ 1}, entry), nullptr);
   // The zero entry matches nothing that was not stored.
   EXPECT_EQ(TranspositionTable::Probe({0x5555, 0x6666}, entry), nullptr);
+}
+
+TEST_F(TranspositionTableTest, WritersRacingOnOneBucketNeverShowAMixedEntry) {
+  // Each position always carries its own score and move, so any hit whose
+  // fields do not belong to the key read would be a torn entry let through.
+  constexpr int Positions = 6;
+  KeyPair keys[Positions];
+  for (int i = 0; i < Positions; i++) keys[i] = SameBucket(0x2468ace0u, 100 + i);
+  auto scoreOf = [](int i) { return -150000 + 997 * i; };
+  auto moveOf = [](int i) { return MakeMoveWord(i, 63 - i); };
+  std::atomic<bool> done{false};
+  std::vector<std::thread> writers;
+  for (int w = 0; w < 3; w++)
+    writers.emplace_back([&, w] {
+      for (int n = 0; !done.load(std::memory_order_relaxed); n++) {
+        const int i = (n * 7 + w) % Positions;
+        TranspositionTable::StoreExact(keys[i], scoreOf(i), (n * 13 + w) % 64, 0, moveOf(i), 0);
+      }
+    });
+  int hits = 0, wrong = 0;
+  for (int round = 0; round < 300000; round++) {
+    const int i = round % Positions;
+    HashEntry entry;
+    if (!TranspositionTable::Probe(keys[i], entry)) continue;
+    hits++;
+    if (entry.Score() != scoreOf(i) || entry.GetMove() != moveOf(i)) wrong++;
+  }
+  done = true;
+  for (std::thread& writer : writers) writer.join();
+  EXPECT_EQ(wrong, 0);
+  EXPECT_GT(hits, 0);
 }
 
 TEST_F(TranspositionTableTest, ClearAndEachNewSearchStartHashfullAtZero) {
