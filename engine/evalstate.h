@@ -23,8 +23,8 @@ struct EvalState {
   // Danger to each colour's king, set by the king terms.
   std::int32_t KingDanger[2];
 
-  // King-attack tally per attacking colour, gathered by the piece terms and
-  // read by the king terms.
+  // King-attack tally per attacking colour, cleared and gathered by the
+  // piece terms and read by the king terms.
   std::int32_t Attackers[2];
   std::int32_t AttackWeight[2];
   std::int32_t Adjacent[2];
@@ -33,7 +33,9 @@ struct EvalState {
   bool Overlap[2];
 };
 
-// Knight, bishop, rook and queen terms, white then black.
+// Knight, bishop, rook and queen terms, white then black. Adds to MG and EG
+// (the caller clears them) and fills the king-attack tally.
 void EvaluatePieces(EvalState& state);
 // King placement, shelter, storm, danger (white king first), then space.
+// Runs after EvaluatePieces; sets KingDanger and adds to MG and EG.
 void EvaluateKingSafety(EvalState& state);
