@@ -270,6 +270,18 @@ TEST(Evaluate, UnstoppablePasserOutweighsACaughtOne) {
   EXPECT_EQ(EvaluateFresh(Load("k7/8/8/p7/8/8/8/7K b - - 0 1")), runs);
 }
 
+TEST(Evaluate, PawnRacesGoToTheSideAheadOrQueeningWithCheck) {
+  // g5 against b4, both out of the defending kings' reach, White to move.
+  // Equal distances: White queens on g8 first, checking the king on a8.
+  const int withCheck = EvaluateFresh(Load("k7/8/8/6P1/1p6/8/8/7K w - - 0 1"));
+  const int withoutCheck = EvaluateFresh(Load("8/k7/8/6P1/1p6/8/8/7K w - - 0 1"));
+  EXPECT_GT(withCheck, 1500);
+  EXPECT_GT(withCheck, withoutCheck + 1500);
+  // Two tempi ahead wins the race whichever the side.
+  EXPECT_GT(EvaluateFresh(Load("k7/8/6P1/8/1p6/8/8/7K w - - 0 1")), 2500);
+  EXPECT_LT(EvaluateFresh(Load("k7/8/8/6P1/8/1p6/8/7K w - - 0 1")), -2500);
+}
+
 TEST(Evaluate, InitEvalPointsThePruningHookAtTheMargins) {
   ASSERT_FALSE(InitEval());
   ASSERT_NE(SettingsHooks::PruneMarginsChanged, nullptr);
