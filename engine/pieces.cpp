@@ -3,6 +3,7 @@
 // x-rays, pieces hit by cheaper ones, and the king-attack tally that the king
 // terms turn into danger. Values in milli-pawns, positive for the piece's side.
 #include <array>
+#include <cassert>
 
 #include "engine/attacks.h"
 #include "engine/evalstate.h"
@@ -369,6 +370,7 @@ void EvaluateKnights(EvalState& state, const SideView& side) {
   }
   if (knights.Count >= 2 && pos.CountOf(PieceCode(us, Bishop)) == 0 && pos.CountOf(PieceCode(them, Knight)) < 2) {
     const int type = static_cast<int>(state.Pawns->CentreType) - 1;
+    assert(type >= 0 && type < 6);
     state.MG[us] += KnightPairMG[type];
     state.EG[us] += KnightPairEG[type];
   }
@@ -429,6 +431,7 @@ void EvaluateBishops(EvalState& state, const SideView& side) {
   const std::uint8_t* weight = side.OwnPawns->CentreWeight;
   if (own >= 2 && enemy < 2) {
     const int type = static_cast<int>(state.Pawns->CentreType) - 1;
+    assert(type >= 0 && type < 6);
     state.MG[us] += BishopPairMG[type];
     state.EG[us] += BishopPairEG[type];
   } else if (own == 1) {
@@ -605,6 +608,7 @@ void EvaluateQueens(EvalState& state, const SideView& side) {
   const AttackMaps& maps = *state.Maps;
   const int us = side.Us, them = side.Them;
   const int opponentPhase = us == White ? state.BlackPhase : state.WhitePhase;
+  assert(opponentPhase >= 0 && opponentPhase <= 8);
   const Bitboard enemyHalf = us == White ? 0x00000000ffffffffULL : 0xffffffff00000000ULL;
   const PieceSquares& queens = pos.PieceList[PieceCode(us, Queen)];
   for (int i = 0; i < queens.Count; ++i) {
