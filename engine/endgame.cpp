@@ -6,6 +6,7 @@
 #include "engine/endgame.h"
 
 #include "engine/attacks.h"
+#include "engine/kpk.h"
 #include "engine/material.h"
 #include "engine/pawns.h"
 #include "engine/position.h"
@@ -18,6 +19,9 @@ void InitRuleOfSquare() {
     const int steps = RowOf(s);
     for (int x = 0; x < 64; ++x) RuleOfSquare[s][x] = KingDistance[promotion][x] <= steps ? 1 : 0;
   }
+  // The other start-up table of the endgame knowledge; solved on the first
+  // call only, as it depends on no other table.
+  InitKingPawnKing();
 }
 
 namespace {
@@ -251,7 +255,9 @@ bool Position::IsTrivialDraw(int c) const {
   if (n == 2) {
     if ((mine.Bishops == 1 || mine.Knights == 1) && !IsEdge(E)) return true;
     if (mine.Pawns != 1 || m != 1) return false;
-    return KingPawnKingIsTrivialDraw(*this, c);
+    // The quick rules call some won positions drawn (a pawn running from a
+    // king that stands behind it, for one); the solved ending overrules them.
+    return KingPawnKingIsTrivialDraw(*this, c) && !KingPawnKingWins(*this, c);
   }
 
   if (mine.Knights == 2 && !IsEdge(E)) return true;
@@ -287,7 +293,7 @@ bool Position::CannotWin(int c, const PawnInfo& pawns) const {
     if (mine.Pawns == 1 && m == 1) {
       bool decided = false;
       const bool draw = KingPawnKingCannotWin(*this, c, decided);
-      if (decided) return draw;
+      if (decided) return draw && !KingPawnKingWins(*this, c);
     }
     if (mine.Queens == 1 && m == 2 && theirs.Pawns == 1) return QueenAgainstPawnCannotWin(*this, c);
   }

@@ -3,6 +3,8 @@
 // table, each as a table of positions with their expected verdicts.
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "engine/attacks.h"
 #include "engine/endgame.h"
 #include "engine/material.h"
@@ -103,6 +105,9 @@ TEST(TrivialDraw, SmallMaterialThatCannotWin) {
       {"8/8/8/4k3/4P3/8/8/4K3 w - - 0 1", White, true},
       {"8/8/8/4k3/4P3/8/8/4K3 b - - 0 1", White, true},
       {"4k3/8/8/8/4p3/4K3/8/8 w - - 0 1", Black, true},
+      // Kings on one file behind a pawn that runs: won, whatever the quick
+      // rule of the kings' files says.
+      {"8/8/8/5P2/8/6k1/8/6K1 w - - 0 1", White, false},
       // On the last rank that rule does not apply.
       {"4k3/4P3/8/8/8/8/8/4K3 w - - 0 1", White, false},
       // Two squares in front: drawn unless the attacker, to move, stands
@@ -129,6 +134,11 @@ TEST(CannotWin, RecognisedDrawsAndWins) {
       {"8/8/8/1K6/P7/8/8/6k1 w - - 0 1", White, false},
       {"6k1/8/8/8/8/8/7P/7K w - - 0 1", White, true},
       {"k7/8/8/8/8/8/7P/7K w - - 0 1", White, false},
+      // Won though the quick rules say otherwise: the king steps out of the
+      // corner; the pawn's double step leaves the king behind.
+      {"K2k4/8/8/P7/8/8/8/8 w - - 0 1", White, false},
+      {"8/8/8/8/8/8/4kP2/1K6 w - - 0 1", White, false},
+      {"1k6/4Kp2/8/8/8/8/8/8 b - - 0 1", Black, false},
       // Centre pawn: the defending king nearer the pawn than the attacker's.
       {"8/8/8/8/4k3/8/4P3/K7 w - - 0 1", White, true},
       {"8/8/8/3K4/3P4/8/8/3k4 w - - 0 1", White, false},
@@ -254,3 +264,147 @@ TEST(RuleOfSquare, KingInsideTheSquareOfThePawn) {
 }
 
 }  // namespace
+
+// King and pawn against king solved by retrograde iteration, for the
+// recognisers' verdicts to be checked against: WinningKpk[side][wk][bk][p]
+// is true when White, with its pawn on p, wins.
+class KingPawnKing {
+public:
+  KingPawnKing() { Solve(); }
+
+  bool Legal(int side, int wk, int bk, int p) const {
+    if (wk == bk || wk == p || bk == p || RowOf(p) == 0 || RowOf(p) == 7) return false;
+    if (KingDistance[wk][bk] <= 1) return false;
+    // The side not to move is never in check: only Black can be.
+    return !(side == White && PawnAttacksSquare(p, bk));
+  }
+  bool Won(int side, int wk, int bk, int p) const { return Win[side][wk][bk][p]; }
+
+private:
+  static bool PawnAttacksSquare(int p, int s) {
+    return (FileOf(p) > 0 && s == p - 9) || (FileOf(p) < 7 && s == p - 7);
+  }
+
+  // After promotion on q, Black to move: won unless Black takes the new
+  // piece or is stalemated (a queen, else a rook, is chosen).
+  static bool PromotionWins(int wk, int bk, int q) {
+    if (KingDistance[bk][q] <= 1 && KingDistance[wk][q] > 1) return false;
+    for (int piece : {Queen, Rook}) {
+      bool blackCanMove = false, inCheck = SliderAttacks(piece, q, wk, bk);
+      for (int to = 0; to < 64 && !blackCanMove; ++to) {
+        if (KingDistance[bk][to] != 1 || KingDistance[wk][to] <= 1) continue;
+        if (to == q) continue;  // taking a defended piece is not a move
+        if (!SliderAttacks(piece, q, wk, to)) blackCanMove = true;
+      }
+      if (blackCanMove || inCheck) return true;
+    }
+    return false;
+  }
+
+  // Whether a queen or rook on q attacks s, the white king on wk blocking.
+  static bool SliderAttacks(int piece, int q, int wk, int s) {
+    const int df = FileOf(s) - FileOf(q), dr = RowOf(s) - RowOf(q);
+    const bool straight = df == 0 || dr == 0;
+    const bool diagonal = df == dr || df == -dr;
+    if (s == q || !(straight || (piece == Queen && diagonal))) return false;
+    const int step = (dr > 0 ? 8 : dr < 0 ? -8 : 0) + (df > 0 ? 1 : df < 0 ? -1 : 0);
+    for (int x = q + step; x != s; x += step)
+      if (x == wk) return false;
+    return true;
+  }
+
+  bool WhiteWins(int wk, int bk, int p) const {
+    for (int to = 0; to < 64; ++to)
+      if (KingDistance[wk][to] == 1 && Legal(Black, to, bk, p) && Win[Black][to][bk][p]) return true;
+    const int push = p - 8;
+    if (push == wk || push == bk) return false;
+    if (RowOf(push) == 0) return PromotionWins(wk, bk, push);
+    if (Legal(Black, wk, bk, push) && Win[Black][wk][bk][push]) return true;
+    const int twoSteps = p - 16;
+    return RowOf(p) == 6 && twoSteps != wk && twoSteps != bk && Legal(Black, wk, bk, twoSteps) &&
+           Win[Black][wk][bk][twoSteps];
+  }
+
+  bool BlackLoses(int wk, int bk, int p) const {
+    bool anyMove = false;
+    for (int to = 0; to < 64; ++to) {
+      if (KingDistance[bk][to] != 1 || KingDistance[wk][to] <= 1 || PawnAttacksSquare(p, to)) continue;
+      anyMove = true;
+      if (to == p || !Win[White][wk][to][p]) return false;
+    }
+    return anyMove || PawnAttacksSquare(p, bk);
+  }
+
+  void Solve() {
+    for (bool changed = true; changed;) {
+      changed = false;
+      for (int side = White; side <= Black; ++side)
+        for (int wk = 0; wk < 64; ++wk)
+          for (int bk = 0; bk < 64; ++bk)
+            for (int p = 8; p < 56; ++p) {
+              if (Win[side][wk][bk][p] || !Legal(side, wk, bk, p)) continue;
+              if (side == White ? WhiteWins(wk, bk, p) : BlackLoses(wk, bk, p)) {
+                Win[side][wk][bk][p] = true;
+                changed = true;
+              }
+            }
+    }
+  }
+
+  bool Win[2][64][64][64] = {};
+};
+
+std::string SquareName(int s) { return {static_cast<char>('a' + FileOf(s)), static_cast<char>('0' + RankOf(s))}; }
+
+// A FEN of the two kings and one pawn.
+std::string KpkFen(int side, int wk, int bk, int p, int pawnColour) {
+  char board[64];
+  for (char& c : board) c = 0;
+  board[wk] = 'K';
+  board[bk] = 'k';
+  board[p] = pawnColour == White ? 'P' : 'p';
+  std::string fen;
+  for (int row = 0; row < 8; ++row) {
+    int empty = 0;
+    for (int file = 0; file < 8; ++file) {
+      const char c = board[row * 8 + file];
+      if (!c) {
+        ++empty;
+        continue;
+      }
+      if (empty) fen += static_cast<char>('0' + empty);
+      empty = 0;
+      fen += c;
+    }
+    if (empty) fen += static_cast<char>('0' + empty);
+    if (row < 7) fen += '/';
+  }
+  return fen + (side == White ? " w - - 0 1" : " b - - 0 1");
+}
+
+TEST(KingPawnKing, NoWonPositionIsCalledDrawnAndBothColoursAgree) {
+  static const KingPawnKing solved;
+  int winsCalledDraws = 0;
+  std::string firstWrong;
+  for (int side = White; side <= Black; ++side)
+    for (int wk = 0; wk < 64; ++wk)
+      for (int bk = 0; bk < 64; ++bk)
+        for (int p = 8; p < 56; ++p) {
+          if (!solved.Legal(side, wk, bk, p)) continue;
+          Position pos;
+          const std::string fen = KpkFen(side, wk, bk, p, White);
+          ASSERT_FALSE(pos.ParseFEN(fen.c_str())) << fen;
+          const bool cannotWin = pos.CannotWin(White, PawnFilesOf(pos));
+          const bool trivial = pos.IsTrivialDraw(White);
+          if ((cannotWin || trivial) && solved.Won(side, wk, bk, p)) {
+            if (firstWrong.empty()) firstWrong = fen;
+            ++winsCalledDraws;
+          }
+          // The same position with the colours exchanged, for Black.
+          Position mirrored;
+          ASSERT_FALSE(mirrored.ParseFEN(KpkFen(side ^ 1, bk ^ 56, wk ^ 56, p ^ 56, Black).c_str()));
+          ASSERT_EQ(mirrored.CannotWin(Black, PawnFilesOf(mirrored)), cannotWin) << fen;
+          ASSERT_EQ(mirrored.IsTrivialDraw(Black), trivial) << fen;
+        }
+  EXPECT_EQ(winsCalledDraws, 0) << "first: " << firstWrong;
+}
