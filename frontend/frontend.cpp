@@ -2,6 +2,7 @@
 // input that arrives while the engine searches.
 #include "frontend/frontend.h"
 
+#include "frontend/learning.h"
 #include "support/input.h"
 #include "support/output.h"
 
@@ -29,4 +30,10 @@ int FrontEnd::DispatchInput() {
       // in it has nobody to go to and is dropped.
       return 0;
   }
+}
+
+void FrontEnd::LearnFromGame(ChessGame&) {
+  // No kind of opening book can be opened yet, so a finished game has no book
+  // to go to; the learning table is saved whether or not the game had ended.
+  if (ActiveLearning) ActiveLearning->Save();
 }

@@ -3,6 +3,7 @@
 // calls these operations on ActiveFrontEnd. Console, UCI and xboard derive.
 #pragma once
 
+#include "engine/game.h"
 #include "engine/move.h"
 
 enum ProtocolKind : int { ProtocolConsole = 0, ProtocolXboard = 1, ProtocolUci = 2 };
@@ -50,6 +51,9 @@ public:
   // Reads one pending line during a search and hands it to the handler of the
   // current mode; nonzero stops the search (end of input does too).
   int DispatchInput();
+  // A game is over or a new one begins: what it taught goes to the books and
+  // the learning file.
+  void LearnFromGame(ChessGame& game);
 
   ProtocolKind Kind = ProtocolConsole;
   FrontEndMode Mode = ModeIdle;
@@ -58,6 +62,7 @@ public:
   int EngineSide = 1;  // 0 white, 1 black, -1 none
   int BookMisses = 0;
   Move PonderMove = 0;
+  ChessGame Game;
   unsigned char Flags[3] = {0, 0, 0};
 };
 

@@ -1,0 +1,60 @@
+// The program's entry: key tables, NUMA, the engine's tables, the choice of
+// the dialogue, start-up, the dialogue itself and the teardown.
+#include <cstdio>
+
+#include "engine/attacks.h"
+#include "engine/eval.h"
+#include "engine/evalweights.h"
+#include "engine/material.h"
+#include "engine/tt.h"
+#include "engine/zobrist.h"
+#include "frontend/frontend.h"
+#include "frontend/settings.h"
+#include "frontend/startup.h"
+#include "frontend/uci.h"
+#include "support/input.h"
+#include "support/platform.h"
+
+namespace {
+
+void InitEngineTables() {
+  InitAttackTables();
+  InitEval();
+  MaterialTable::Build();
+  InitDistanceTable();
+  TranspositionTable::Allocate(Settings::MainHash);
+  SyzygyEnabled = true;
+  ScaleEvalWeights();
+  InitEval();
+  // Settings changed later (configuration file, options) take effect at once.
+  SettingsHooks::MainHashChanged = [] { TranspositionTable::Allocate(Settings::MainHash); };
+  SettingsHooks::PruneMarginsChanged = [] { ScaleEvalWeights(); };
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  InitZobristKeys();
+  DiscoverNuma();
+  InitEngineTables();
+  SetConfigBaseName(argc, argv);
+
+  // The GUI's first line names the dialogue and is not seen by it.
+  char firstLine[32];
+  if (!Input::ReadFirstLine(firstLine, sizeof firstLine)) return 1;
+  if (ChooseFrontEnd(firstLine) != FrontEndChoice::Uci) {
+    // The console and xboard dialogues are not part of this program yet.
+    std::fprintf(stderr, "The Quelm speaks only the UCI dialogue so far: start it with the command \"uci\".\n");
+    return 0;
+  }
+  ActiveFrontEnd = new UciFrontEnd;
+
+  LoadConfiguration(ConfigBaseName);
+  if (Settings::IcsMode == 1) ActiveFrontEnd->IcsFlag = 1;
+  ActiveFrontEnd->Run();
+
+  CloseConfiguration();
+  delete ActiveFrontEnd;
+  ActiveFrontEnd = nullptr;
+  return 0;
+}

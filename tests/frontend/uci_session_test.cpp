@@ -1,0 +1,329 @@
+// The real program under a GUI's hands: started with pipes, spoken to in UCI,
+// its every line checked for form and every move for legality.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine_process.h"
+#include "referee.h"
+#include "support/capture.h"
+
+namespace {
+
+std::string AbsoluteProgram() { return std::filesystem::absolute(EngineProgramPath()).string(); }
+
+// The greeting of a configuration without a file: every setting at its default.
+std::vector<std::string> DefaultGreeting() {
+  const bool narrow = sizeof(void*) == 4;
+  return {
+      std::string("id name The Quelm 3.43 ") + (narrow ? "32-bits version" : "64-bits version"),
+      "id author The Quelm developers",
+      "option name UCI_EngineAbout type string default The Quelm 3.43, a chess engine by The Quelm developers",
+      std::string("option name Hash type spin default 10 min 1 max ") + (narrow ? "1024" : "65536"),
+      "option name Ponder type check default true",
+      "option name Threads type spin default 1 min 1 max 32",
+      "option name SplitDepth type spin default 12 min 0 max 32",
+      "option name PostOutput type spin default 1 min 0 max 3",
+      "option name TimeUse type spin default 100 min 1 max 200",
+      "option name EasyMove type check default true",
+      "option name PruneSecure type spin default 100 min 25 max 400",
+      "option name PruneLevel type spin default 4 min 0 max 8",
+      "option name PrunePV type check default false",
+      "option name MultiPV type spin min 1 max 20 default 1",
+      "option name UCI_ShowCurrLine type check default false",
+      "option name UCI_Chess960 type check default false",
+      "option name Clear Hash type button",
+      "option name Learning type check default true",
+      "option name Nullmove type check default true",
+      "option name NullBase type spin default 12 min 1 max 20",
+      "option name NullProgress type spin default 6 min 0 max 16",
+      "option name IID type check default true",
+      "option name Singular type check default true",
+      "option name SingExtension type spin min 0 max 4 default 4",
+      "option name SingMargin type spin min 25 max 400 default 100",
+      "option name LMRPV type spin min 0 max 12 default 0",
+      "option name LMRExtraPV type spin min 0 max 12 default 4",
+      "option name LMRScout type spin min 0 max 20 default 4",
+      "option name LMRExtraScout type spin min 0 max 12 default 4",
+      "option name KingSafety type spin min 25 max 400 default 100",
+      "option name KingShield type spin min 25 max 400 default 100",
+      "option name SyzygyPath type string default D:/SYZYGY",
+      "option name SyzygyDepth type spin min 0 max 256 default 8",
+      "option name SyzygyQsearch type check default false",
+      "uciok",
+  };
+}
+
+// One engine started in a scratch directory under a base name that has no
+// configuration file there, so that every setting is at its default and no
+// file lands in the build directory.
+class UciSessionTest : public testing::Test {
+protected:
+  void SetUp() override {
+    ASSERT_TRUE(Scratch.Ready());
+    Engine = std::make_unique<EngineProcess>(AbsoluteProgram(), std::vector<std::string>{"sessiontest"},
+                                             Scratch.Path.string(), Scratch / "stderr");
+    ASSERT_TRUE(Engine->Started());
+  }
+
+  // Reads up to "uciok"; every line must be one of UCI's forms.
+  std::vector<std::string> Greet() {
+    Engine->Send("uci");
+    std::vector<std::string> lines;
+    while (auto line = Engine->ReadLine()) {
+      if (*line == "info string CPU has POPCNT") continue;
+      lines.push_back(*line);
+      if (*line == "uciok") break;
+    }
+    return lines;
+  }
+
+  // Sends the lines, then "isready", and returns what came before "readyok".
+  std::vector<std::string> Exchange(const std::vector<std::string>& commands) {
+    for (const std::string& command : commands) Engine->Send(command);
+    Engine->Send("isready");
+    std::vector<std::string> lines;
+    while (auto line = Engine->ReadLine()) {
+      if (*line == "readyok") return lines;
+      lines.push_back(*line);
+    }
+    ADD_FAILURE() << "no readyok; transcript:\n" << Engine->TranscriptText();
+    return lines;
+  }
+
+  // Waits for the "bestmove" of a search; every line before it must be
+  // thinking output, and the move must be legal on referee's board.
+  std::string AwaitBestMove(Referee& referee, int timeoutMs = 60000) {
+    for (;;) {
+      auto line = Engine->ReadLine(timeoutMs);
+      if (!line) {
+        ADD_FAILURE() << "no bestmove; transcript:\n" << Engine->TranscriptText();
+        return {};
+      }
+      EXPECT_TRUE(IsUciLine(*line)) << *line;
+      EXPECT_EQ(line->find("Error"), std::string::npos) << *line;
+      if (line->rfind("bestmove ", 0) != 0) continue;
+      std::string move = BestMoveOf(*line);
+      EXPECT_TRUE(referee.IsLegal(move)) << *line << " after" << referee.MovesText();
+      std::string ponder = PonderMoveOf(*line);
+      if (!ponder.empty()) {
+        Referee after = referee;
+        EXPECT_TRUE(after.Play(move) && after.IsLegal(ponder)) << *line;
+      }
+      return move;
+    }
+  }
+
+  TemporaryDirectory Scratch;
+  std::unique_ptr<EngineProcess> Engine;
+};
+
+TEST_F(UciSessionTest, GreetingListsEveryOptionWithItsDefault) {
+  EXPECT_EQ(Greet(), DefaultGreeting());
+  EXPECT_EQ(Engine->Finish(), 0);
+}
+
+TEST_F(UciSessionTest, SettingsOfEveryOptionTypeAreTakenSilently) {
+  Greet();
+  EXPECT_EQ(Exchange({"setoption name Hash value 16", "setoption name Ponder value true",
+                      "setoption name Clear Hash", "setoption name SyzygyPath value /no/such/tables",
+                      "setoption name MultiPV value 3", "setoption name UCI_ShowCurrLine value false"}),
+            std::vector<std::string>{});
+  Engine->Send("quit");
+  EXPECT_EQ(Engine->Finish(), 0);
+}
+
+TEST_F(UciSessionTest, SearchesUnderEveryKindOfLimitAnswerLegalMoves) {
+  Greet();
+  Referee referee;
+  Engine->Send("ucinewgame");
+  Engine->Send("position startpos moves e2e4 e7e5");
+  ASSERT_TRUE(referee.Play("e2e4") && referee.Play("e7e5"));
+  Engine->Send("go depth 3");
+  AwaitBestMove(referee);
+
+  const std::string fen = "r1bqkbnr/pppp1ppp/2n5/4p3/4P3/5N2/PPPP1PPP/RNBQKB1R w KQkq - 2 3";
+  ASSERT_TRUE(referee.SetFen(fen));
+  Engine->Send("position fen " + fen);
+  Engine->Send("go movetime 300");
+  AwaitBestMove(referee);
+
+  // The engine plays its answer on its own board; a GUI sets the position
+  // again before every search.
+  Engine->Send("position fen " + fen);
+  Engine->Send("go wtime 2000 btime 2000 winc 100 binc 100");
+  AwaitBestMove(referee);
+
+  Engine->Send("position fen " + fen);
+  Engine->Send("go movestogo 5 wtime 1500 btime 1500");
+  AwaitBestMove(referee);
+
+  Engine->Send("quit");
+  EXPECT_EQ(Engine->Finish(), 0);
+}
+
+TEST_F(UciSessionTest, InfiniteAndPonderWaitForTheGui) {
+  Greet();
+  Referee referee;
+  Engine->Send("position startpos moves d2d4");
+  ASSERT_TRUE(referee.Play("d2d4"));
+  Engine->Send("go infinite");
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  Engine->Send("isready");
+  ASSERT_TRUE(Engine->ReadUntil("readyok"));
+  Engine->Send("stop");
+  AwaitBestMove(referee);
+
+  // Pondering on d7d5 after d2d4 as the GUI expects it: then the hit.
+  Engine->Send("position startpos moves d2d4 d7d5");
+  ASSERT_TRUE(referee.Play("d7d5"));
+  Engine->Send("go ponder wtime 3000 btime 3000");
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  Engine->Send("ponderhit");
+  AwaitBestMove(referee);
+
+  Engine->Send("position startpos moves d2d4 d7d5");
+  Engine->Send("go ponder wtime 3000 btime 3000");
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  Engine->Send("stop");
+  AwaitBestMove(referee);
+
+  Engine->Send("quit");
+  EXPECT_EQ(Engine->Finish(), 0);
+}
+
+TEST_F(UciSessionTest, BadInputIsReportedAndTheEngineGoesOn) {
+  Greet();
+  const struct {
+    const char* Command;
+    const char* Answer;
+  } cases[] = {
+      {"position startpos moves e2e4 e7e6 e2e5", "info string Error (moves): Move not found: e2e5 0"},
+      {"position fen 8/8/8/8/8/8/8/8 w - - 0 1", "info string Error (position): "},
+      {"position", "info string Error (position): Missing Parameter"},
+      {"setoption name Hash", "info string Error (setoption): Missing Parameter"},
+  };
+  for (const auto& c : cases) {
+    auto lines = Exchange({"position startpos", c.Command});
+    ASSERT_FALSE(lines.empty()) << c.Command;
+    EXPECT_EQ(lines[0].rfind(c.Answer, 0), 0u) << lines[0];
+  }
+  // A "go" cut short still starts a search, and the GUI gets its bestmove.
+  Engine->Send("go wtime");
+  EXPECT_EQ(Engine->ReadLine().value_or(""), "info string Error (go): Missing Parameter");
+  Referee fromStart;
+  AwaitBestMove(fromStart);
+
+  EXPECT_EQ(Exchange({"nonsense", "stop", "ponderhit", "  ", "debug on"}), std::vector<std::string>{});
+
+  // After the bad lines a search still finds a legal move.
+  Referee referee;
+  ASSERT_TRUE(referee.Play("e2e4") && referee.Play("e7e6"));
+  Engine->Send("position startpos moves e2e4 e7e6");
+  Engine->Send("go depth 2");
+  AwaitBestMove(referee);
+  EXPECT_EQ(Engine->Finish(), 0);
+}
+
+TEST_F(UciSessionTest, PositionWithoutMovesIsAnsweredWithTheNullMove) {
+  Greet();
+  // White is mated; then a stalemate analysed until "stop".
+  Engine->Send("position startpos moves f2f3 e7e5 g2g4 d8h4");
+  Engine->Send("go depth 5");
+  EXPECT_EQ(Engine->ReadUntil("info string Error").value_or(""),
+            "info string Error (go): No legal moves found after search");
+  EXPECT_EQ(Engine->ReadLine().value_or(""), "bestmove 0000");
+
+  Engine->Send("position fen 7k/5Q2/6K1/8/8/8/8/8 b - - 0 1");
+  Engine->Send("go infinite");
+  Engine->Send("isready");
+  EXPECT_EQ(Engine->ReadLine().value_or(""), "readyok");
+  Engine->Send("stop");
+  EXPECT_TRUE(Engine->ReadUntil("bestmove 0000"));
+  Engine->Send("quit");
+  EXPECT_EQ(Engine->Finish(), 0);
+}
+
+TEST_F(UciSessionTest, QuitOrEndOfInputDuringASearchEndsCleanly) {
+  Greet();
+  Referee referee;
+  Engine->Send("position startpos");
+  Engine->Send("go infinite");
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  Engine->Send("quit");
+  AwaitBestMove(referee);
+  EXPECT_EQ(Engine->Finish(10000), 0);
+}
+
+TEST_F(UciSessionTest, EndOfInputDuringASearchEndsCleanly) {
+  Greet();
+  Referee referee;
+  Engine->Send("position startpos");
+  Engine->Send("go infinite");
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  Engine->CloseInput();
+  AwaitBestMove(referee);
+  EXPECT_EQ(Engine->Finish(10000), 0);
+}
+
+TEST_F(UciSessionTest, FirstLineLongerThanTheBufferReachesTheFrontEnd) {
+  // "uci" plus blanks up to 31 characters chooses UCI; "isready" is the rest.
+  Engine->Send(std::string("uci") + std::string(28, ' ') + "isready");
+  auto line = Engine->ReadUntil("readyok");
+  EXPECT_TRUE(line);
+  Engine->Send("quit");
+  EXPECT_EQ(Engine->Finish(), 0);
+}
+
+TEST(UciStartTest, EndOfInputBeforeTheFirstLineEndsWithCodeOne) {
+  TemporaryDirectory scratch;
+  EngineProcess engine(AbsoluteProgram(), {"starttest"}, scratch.Path.string(), scratch / "stderr");
+  EXPECT_EQ(engine.Finish(), 1);
+  EXPECT_FALSE(engine.ReadLine(1000));
+}
+
+TEST(UciStartTest, OtherDialoguesAreNotAvailableYet) {
+  TemporaryDirectory scratch;
+  EngineProcess engine(AbsoluteProgram(), {"starttest"}, scratch.Path.string(), scratch / "stderr");
+  engine.Send("xboard");
+  EXPECT_EQ(engine.Finish(), 0);
+  EXPECT_FALSE(engine.ReadLine(1000));
+  EXPECT_NE(ReadWholeFile(scratch / "stderr").find("UCI"), std::string::npos);
+}
+
+TEST(UciStartTest, MissingMessagesFileIsFatal) {
+  TemporaryDirectory scratch;
+  // A copy of the program with no messages file beside it or in its directory.
+  std::string copy = scratch / "quelm3-copy";
+  std::filesystem::copy_file(EngineProgramPath(), copy);
+  EngineProcess engine(copy, {"starttest"}, scratch.Path.string(), scratch / "stderr");
+  engine.Send("uci");
+  EXPECT_EQ(engine.Finish(), 1);
+  EXPECT_EQ(ReadWholeFile(scratch / "stderr"), "FATAL ERROR: Cannot read the english messages file\n");
+  // Start-up may have told the processor's features; the greeting never came.
+  while (auto line = engine.ReadLine(1000)) EXPECT_EQ(*line, "info string CPU has POPCNT");
+}
+
+TEST(UciStartTest, ConfigurationAndMessagesAreFoundBesideTheProgram) {
+  TemporaryDirectory scratch;
+  std::filesystem::create_directory(scratch / "program");
+  std::string program = scratch / "program/quelm3";
+  std::filesystem::copy_file(EngineProgramPath(), program);
+  std::filesystem::copy_file("english.lng", scratch / "program/english.lng");
+  std::ofstream(scratch / "program/besideini.ini") << "mainhash 3\ncpus 2\n";
+  std::filesystem::create_directory(scratch / "elsewhere");
+  EngineProcess engine(program, {"besideini"}, scratch / "elsewhere", scratch / "stderr");
+  engine.Send("uci");
+  EXPECT_TRUE(engine.ReadUntil("option name Hash type spin default 3 "));
+  EXPECT_TRUE(engine.ReadUntil("option name Threads type spin default 2 "));
+  engine.Send("quit");
+  EXPECT_EQ(engine.Finish(), 0);
+}
+
+}  // namespace
