@@ -17,6 +17,7 @@ namespace {
 // One bit per placement: [side][white king][black king], bit = pawn square.
 std::uint64_t Won[2][64][64];
 bool Solved = false;
+Bitboard Neighbours[64];
 
 // Own distances: the first start-up run comes before the distance table.
 int Distance(int a, int b) {
@@ -47,16 +48,19 @@ bool PromotionWins(int wk, int bk, int q) {
   if (Distance(bk, q) <= 1 && Distance(wk, q) > 1) return false;
   for (const bool queen : {true, false}) {
     if (SliderAttacks(queen, q, wk, bk)) return true;  // check: Black moves or is mated
-    for (int to = 0; to < 64; ++to)
-      if (Distance(bk, to) == 1 && Distance(wk, to) > 1 && to != q && !SliderAttacks(queen, q, wk, to))
-        return true;
+    for (Bitboard b = Neighbours[bk]; b;) {
+      const int to = PopLowestSquare(b);
+      if (Distance(wk, to) > 1 && to != q && !SliderAttacks(queen, q, wk, to)) return true;
+    }
   }
   return false;  // stalemate either way
 }
 
 bool WhiteWins(int wk, int bk, int p) {
-  for (int to = 0; to < 64; ++to)
-    if (Distance(wk, to) == 1 && Legal(Black, to, bk, p) && IsWon(Black, to, bk, p)) return true;
+  for (Bitboard b = Neighbours[wk]; b;) {
+    const int to = PopLowestSquare(b);
+    if (Legal(Black, to, bk, p) && IsWon(Black, to, bk, p)) return true;
+  }
   const int push = p - 8;
   if (push == wk || push == bk) return false;
   if (RowOf(push) == 0) return PromotionWins(wk, bk, push);
@@ -68,8 +72,9 @@ bool WhiteWins(int wk, int bk, int p) {
 
 bool BlackLoses(int wk, int bk, int p) {
   bool anyMove = false;
-  for (int to = 0; to < 64; ++to) {
-    if (Distance(bk, to) != 1 || Distance(wk, to) <= 1 || PawnAttacks(p, to)) continue;
+  for (Bitboard b = Neighbours[bk]; b;) {
+    const int to = PopLowestSquare(b);
+    if (Distance(wk, to) <= 1 || PawnAttacks(p, to)) continue;
     anyMove = true;
     if (to == p || !IsWon(White, wk, to, p)) return false;  // takes the pawn, or escapes
   }
@@ -80,6 +85,11 @@ bool BlackLoses(int wk, int bk, int p) {
 
 void InitKingPawnKing() {
   if (Solved) return;
+  for (int s = 0; s < 64; ++s) {
+    Neighbours[s] = 0;
+    for (int to = 0; to < 64; ++to)
+      if (Distance(s, to) == 1) Neighbours[s] |= SquareBit(to);
+  }
   for (bool changed = true; changed;) {
     changed = false;
     for (int side = White; side <= Black; ++side)

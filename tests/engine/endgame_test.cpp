@@ -408,3 +408,50 @@ TEST(KingPawnKing, NoWonPositionIsCalledDrawnAndBothColoursAgree) {
         }
   EXPECT_EQ(winsCalledDraws, 0) << "first: " << firstWrong;
 }
+
+// Every query answers for a colour what it answers for the other colour in
+// the colour-mirrored position (ranks turned, colours exchanged).
+TEST(EndgameQueries, ColourMirrorGivesTheSameVerdicts) {
+  const char* fens[] = {
+      "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1",
+      "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1",
+      "8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8 w - - 0 1",
+      "8/8/8/8/8/p7/P1k5/K7 w - - 0 1",
+      "8/8/4p3/3pP3/8/7p/5k1P/7K w - d6 0 1",
+      "1k6/8/8/P7/8/8/8/7K b - - 0 1",
+      "8/8/3k4/8/2KP4/8/8/8 w - - 0 1",
+      "k7/P7/8/8/8/8/8/4K1N1 w - - 0 1",
+      "q7/8/8/3k4/3P4/8/8/1Q5K b - - 0 1",
+      "7K/8/8/8/8/8/pk6/4Q3 b - - 0 1",
+      "8/8/8/8/Q7/8/2p5/3k3K w - - 0 1",
+      "7k/8/8/8/8/8/8/NN2K3 w - - 0 1",
+      "8/8/4k3/8/4P3/8/8/2B1K1n1 b - - 0 1",
+      "8/8/8/4k3/8/8/r7/2BRK3 w - - 0 1",
+      "k7/8/8/P7/8/8/8/2B1K3 w - - 0 1",
+      "1k6/8/8/8/8/P7/P7/2B1K3 w - - 0 1",
+      "8/8/8/3bk3/8/8/8/2BNK3 w - - 0 1",
+      "4k3/8/8/3n4/8/8/8/3RK3 w - - 0 1",
+      "8/8/8/3qk3/8/8/8/2NQK3 w - - 0 1",
+      "r7/5p2/4k3/3b4/8/2B1PP2/8/R3K3 w - - 0 1",
+      "8/8/4k3/r7/P1P5/8/8/R3K3 w - - 0 1",
+      "2k4r/2P5/1K6/8/8/8/8/R7 b - - 0 1",
+      "7K/5k1P/8/8/8/8/6r1/R7 w - - 0 1",
+      "3k4/8/3P4/8/8/8/7r/K6R w - - 0 1",
+      "8/8/8/8/4k3/8/8/3K4 b - - 0 1",
+  };
+  for (const char* fen : fens) {
+    const Position pos = FromFen(fen);
+    Position mirrored;
+    ASSERT_FALSE(mirrored.ParseFEN(pos.GetMirroredFEN())) << fen;
+    const PawnInfo pawns = PawnFilesOf(pos), mirroredPawns = PawnFilesOf(mirrored);
+    EXPECT_EQ(pos.IsPawnStalemate(), mirrored.IsPawnStalemate()) << fen;
+    EXPECT_EQ(pos.CallEndgameFunction(), mirrored.CallEndgameFunction()) << fen;
+    for (int c = White; c <= Black; ++c) {
+      EXPECT_EQ(pos.IsTrivialDraw(c), mirrored.IsTrivialDraw(c ^ 1)) << fen << " colour " << c;
+      EXPECT_EQ(pos.CannotWin(c, pawns), mirrored.CannotWin(c ^ 1, mirroredPawns)) << fen << " colour " << c;
+      EXPECT_EQ(pos.EndgameScaleClass(c), mirrored.EndgameScaleClass(c ^ 1)) << fen << " colour " << c;
+      EXPECT_EQ(pos.HasOpposition(c), mirrored.HasOpposition(c ^ 1)) << fen << " colour " << c;
+      EXPECT_EQ(pos.HasDirectOpposition(c), mirrored.HasDirectOpposition(c ^ 1)) << fen << " colour " << c;
+    }
+  }
+}
