@@ -95,5 +95,9 @@ void UpdateKillers(PlyRecord& record, Move move);
 void UpdateHistory(Worker& worker, int depth, int piece, Move move);
 void UpdatePv(PlyStack& block, Move move, int ply);
 
-// The ordering piece-square table, [opponent has no queen][piece code][square].
-extern const std::int16_t OrderingPst[2][16][64];
+// The ordering piece-square table in milli-pawns, [opponent has no queen]
+// [piece code][square, a8 = 0].
+struct OrderingTable {
+  std::int16_t Values[2][16][64];
+};
+extern const OrderingTable OrderingPst;

@@ -13,6 +13,7 @@ class Position;
 struct Worker;
 struct PlyRecord;
 struct UndoRecord;
+struct SearchStatistics;
 
 inline constexpr int Infinity = 200000;
 inline constexpr int MateBound = 190000;       // at or beyond: a mate for killers and aspiration
@@ -37,6 +38,15 @@ void SingularTest(ChessGame& game, Worker& worker, PlyRecord& record, int ply, i
                   Move* singularMove, std::uint32_t* singularFlag, bool singularAllowed, bool* abort);
 // Each colour's N + B + 2R + 4Q clamped to 3..11, minus 3.
 void GetPhase(const Position& position, int* blackPhase, int* whitePhase);
+
+// Tablebase pruning of the move loops. ProbeForPruning: the WDL value of the
+// position after a move, counted as a hit; false when no table answers (a
+// failed probe is no known result). TablebaseDropsMove: true when the probe
+// (the opponent's view) is worse for the mover than the reference, which
+// starts at the first probe when the node had no value and then follows the
+// lowest one.
+bool ProbeForPruning(ChessGame& game, int& probe, SearchStatistics& stats);
+bool TablebaseDropsMove(int probe, int& reference, bool& haveReference);
 
 // The hook that labels every early return of the node search; prints nothing.
 inline void Trace(const char*, ...) {}

@@ -1,0 +1,172 @@
+// The quiescence search: stand pat on the static evaluation, then captures,
+// promotions and, on the first quiescence ply, checking moves, until the
+// position is quiet.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "engine/eval.h"
+#include "engine/evalweights.h"
+#include "engine/game.h"
+#include "engine/movepick.h"
+#include "engine/movetext.h"
+#include "engine/search.h"
+#include "engine/smp.h"
+#include "engine/stats.h"
+#include "engine/tt.h"
+#include "frontend/frontend.h"
+#include "frontend/settings.h"
+
+namespace {
+
+// "New longest line to depth %d:" and the moves that led there, for the log.
+void LogLongestLine(const Position& pos, Worker& worker, int ply) {
+  if (!ActiveFrontEnd) return;
+  char line[64 + MaxPly * 8];
+  int length = std::snprintf(line, sizeof line, "New longest line to depth %d:", ply);
+  const PlyStack& stack = worker.Stack();
+  for (int i = 0; i < ply && length < static_cast<int>(sizeof line) - 8; ++i)
+    length += std::snprintf(line + length, sizeof line - length, " %s", MoveToText(pos, stack.Records[i].CurrentMove));
+  ActiveFrontEnd->Log(line);
+}
+
+}  // namespace
+
+int Quiesce(ChessGame& game, Worker& worker, int ply, int alpha, int beta, bool withChecks, int tbValue) {
+  Position& pos = game;
+  SearchStatistics& stats = Statistics[worker.Id];
+  PlyStack& stack = worker.Stack();
+  PlyRecord& record = stack.Records[ply];
+  MovePicker& picker = record.Picker;
+  int best = ply - Infinity;
+  const int alphaAtEntry = alpha;
+
+  ++stats.QNodes;
+  record.PvLength = ply;
+  record.Pv[ply] = NoMove;
+
+  if (ply - Infinity >= beta) return ply - Infinity;
+  if (Infinity - 1 - ply <= alpha) return Infinity - 1 - ply;
+  TranspositionTable::Prefetch(pos.Hashkey);
+  if (pos.IsPawnStalemate()) return 0;
+  std::uint32_t repetitions = 0;
+  if (pos.Fifty >= 100 || pos.IsRepetition(ply, repetitions)) return alpha > 0 ? alpha : beta < 0 ? beta : 0;
+
+  record.Maps.Valid = false;
+  if (ply >= MaxPly - 1 || pos.Ply >= MaxGamePlies - 1) return Evaluate(pos, record.Maps, worker.Id);
+
+  picker.Stage = StageInactive;
+  picker.HashMove = NoMove;
+  record.Checks = 0;
+
+  const KeyPair keys = pos.Keys();
+  HashEntry found;
+  ++stats.QHashProbes;
+  if (TranspositionTable::Probe(keys, found)) {
+    ++stats.QHashHits;
+    picker.HashMove = found.GetMove();
+    // An entry from a search without checks knows less than this node wants.
+    if (!withChecks || found.Depth() != 0) {
+      const int score = HashScoreAtPly(found.Score(), ply, HashMateBound + 1);
+      const int bound = found.Bound();
+      if ((bound == BoundLower && score >= beta) || bound == BoundExact || (bound == BoundUpper && score <= alpha)) {
+        ++stats.QHashCutoffs;
+        return score;
+      }
+    }
+  }
+
+  const bool inCheck = pos.InCheck();
+  if (inCheck) {
+    picker.Mode = GenerateQuiescenceEvasionsMode;
+    if (withChecks) record.Checks = 1;
+  } else {
+    best = Evaluate(pos, record.Maps, worker.Id);
+    picker.Mode = withChecks ? GenerateQuiescenceChecksMode : GenerateQuiescenceMode;
+  }
+
+  if (best > alpha) {
+    if (best >= beta) {
+      if (ply > static_cast<int>(stats.SelDepth)) {
+        stats.SelDepth = static_cast<std::uint32_t>(ply);
+        LogLongestLine(pos, worker, ply);
+      }
+      return best;
+    }
+    alpha = best;
+  }
+
+  if (ply > 2 && stack.Records[ply - 1].CurrentMove == MoveNull && stack.Records[ply - 2].CurrentMove != MoveNull) {
+    UndoRecord undo;
+    if (pos.MakeNullMove(undo)) {
+      ++stats.NullMoves;
+      record.CurrentMove = MoveNull;
+      const int score = -Quiesce(game, worker, ply + 1, -beta, 1 - beta, withChecks, NoTablebaseValue);
+      pos.UnmakeNullMove(undo);
+      if (score >= beta) {
+        ++stats.NullCutoffs;
+        return beta;
+      }
+    }
+  }
+
+  if (!record.Maps.Valid) pos.BuildAttackMaps(record.Maps);
+  bool haveReference = tbValue != NoTablebaseValue;
+  int reference = haveReference ? -tbValue : NoTablebaseValue;
+  const bool probing = Settings::SzQsearch && SyzygyProbing.load(std::memory_order_relaxed);
+  picker.Alpha = alpha;
+  picker.Beta = beta;
+  picker.Depth = 0;
+  picker.List.Count = 0;
+  picker.List.Cursor = 0;
+  picker.Stage = StageHashMove;
+
+  const int entryDepth = withChecks ? 1 : 0;
+  bool improved = false;
+  bool searched = false;
+  std::uint32_t orderingScore;
+  for (Move move; (move = MovePicker::NextMove(record, orderingScore, game, worker, ply, true)) != NoMove;) {
+    record.CurrentMove = move;
+    UndoRecord undo;
+    if (!pos.MakeMove(move, undo)) continue;
+    int childTb = NoTablebaseValue;
+    if (probing && !(move & MoveGivesCheck)) {
+      int probe;
+      if (ProbeForPruning(game, probe, stats)) {
+        if (TablebaseDropsMove(probe, reference, haveReference)) {
+          pos.UnmakeMove(undo);
+          continue;
+        }
+        childTb = probe;
+      }
+    }
+    searched = true;
+    ++stats.QsearchTotal;
+    const int score = -Quiesce(game, worker, ply + 1, -beta, -alpha, record.Checks != 0, childTb);
+    pos.UnmakeMove(undo);
+    if (worker.ShouldStop()) return best;
+
+    if (score <= best) continue;
+    record.Pv[ply] = move;
+    record.PvLength = ply + 1;
+    best = score;
+    if (score <= alpha) continue;
+    improved = true;
+    if (score >= beta) {
+      ++stats.QsearchEfficient;
+      TranspositionTable::Store(keys, score, entryDepth, ply, BoundLower, move, 0);
+      UpdateKillers(record, move);
+      return score;
+    }
+    alpha = score;
+    const PlyRecord& child = stack.Records[ply + 1];
+    for (int i = ply + 1; i < child.PvLength; ++i) record.Pv[i] = child.Pv[i];
+    record.PvLength = std::max(child.PvLength, ply + 1);
+  }
+
+  if (improved) ++stats.QsearchEfficient;
+  // A mate found here is left to the node search to store.
+  if (best > alphaAtEntry && (searched || !inCheck))
+    TranspositionTable::StoreExact(keys, best, entryDepth, ply, record.Pv[ply], 0);
+  return best;
+}

@@ -1,0 +1,330 @@
+// The root search: one iteration over the root moves with a window open below
+// at the worst MultiPV line, the MultiPV table, the order of the root moves
+// for the next iteration and the thinking output through the front end.
+#include "engine/root.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "engine/driver.h"
+#include "engine/evalweights.h"
+#include "engine/game.h"
+#include "engine/movepick.h"
+#include "engine/movetext.h"
+#include "engine/search.h"
+#include "engine/smp.h"
+#include "engine/stats.h"
+#include "engine/timeman.h"
+#include "engine/tt.h"
+#include "frontend/frontend.h"
+#include "frontend/settings.h"
+#include "support/logger.h"
+#include "support/output.h"
+#include "tablebase/probe.h"
+
+MultiPvLine MultiPvLines[MaxMultiPv];
+int MultiPvCount = 1;
+RootMoveRecord RootRecords[256];
+
+namespace {
+
+int Elapsed() { return SearchClock.Elapsed(); }
+
+void LogLine(const char* text) { Printer.Print(ChannelLogOnly, true, "%s", text); }
+
+bool Verbose() { return ActiveLogger && ActiveLogger->Verbose; }
+
+void RemoveRootMove(MoveList& list, int index) {
+  const int last = list.Count - 1;
+  list.Moves[index] = list.Moves[last];
+  list.Scores[index] = list.Scores[last];
+  RootRecords[index] = RootRecords[last];
+  list.Count = last;
+  if (list.Cursor > index) list.Cursor = index;
+}
+
+void MoveRootMove(MoveList& list, int from, int to) {
+  if (from <= to) return;
+  const RootMoveRecord record = RootRecords[from];
+  for (int i = from; i > to; --i) RootRecords[i] = RootRecords[i - 1];
+  RootRecords[to] = record;
+  MoveToIndex(list, from, to);
+}
+
+// The move followed by the PV of the child at ply 1. The quiescence
+// generators mark checks in the move word; the line keeps the words of the
+// full generator, so that a front end finds each move in its game's list.
+int LineOfChild(const PlyStack& stack, Move move, Move* line) {
+  const PlyRecord& child = stack.Records[1];
+  line[0] = move & ~MoveGivesCheck;
+  int length = 1;
+  for (int i = 1; i < child.PvLength && i < MaxPly; ++i) line[length++] = child.Pv[i] & ~MoveGivesCheck;
+  return length;
+}
+
+int RootExtension(const Position& pos, Move move, int depthQ, const UndoRecord& undo, SearchStatistics& stats) {
+  if (pos.InCheck()) {
+    ++stats.CheckExtensions;
+    return 4;
+  }
+  const int captured = undo.Captured;
+  if (captured != 0 && KindOf(captured) != Pawn) {
+    if (KindOf(captured) == Queen && pos.CountOf(PieceCode(White, Queen)) + pos.CountOf(PieceCode(Black, Queen)) == 0) {
+      ++stats.QueenCaptureExtensions;
+      return 4;
+    }
+    const int pawns = pos.CountOf(PieceCode(White, Pawn)) + pos.CountOf(PieceCode(Black, Pawn));
+    if (pos.PieceCount[White] + pos.PieceCount[Black] - pawns == 2) return 4;
+  }
+  const int to = MoveTo(move), piece = pos.Board[to];
+  if (KindOf(piece) == Pawn && RowOf(to) == (ColourOf(piece) == White ? 1 : 6)) return std::min(std::max(8 - depthQ, 0), 4);
+  return 0;
+}
+
+void PrintLine(ChessGame& game, const Move* line, int length) {
+  Move copy[MaxPly];
+  std::copy(line, line + length, copy);
+  PrintPvFromHash(game, length, copy);
+}
+
+}  // namespace
+
+int SearchRoot(ChessGame& game, Worker& worker, int beta, int depthQ, int tbValue) {
+  Position& pos = game;
+  MoveList& list = game.Moves;
+  SearchStatistics& stats = Statistics[worker.Id];
+  PlyStack& stack = worker.Stack();
+  PlyRecord& root = stack.Records[0];
+  FrontEnd* frontEnd = ActiveFrontEnd;
+  const int iteration = depthQ / 4;
+  const int last = MultiPvCount - 1;
+  char text[256];
+
+  ++stats.InnerNodes;
+  if ((stats.InnerNodes & 4095) == 0) CheckTime(game, worker, 0);
+  const bool inCheck = pos.InCheck();
+  int alpha = -Infinity;
+  const bool probing = depthQ >= Settings::SzDepth && !inCheck && SyzygyProbing.load(std::memory_order_relaxed);
+  bool haveReference = tbValue != NoTablebaseValue;
+  int reference = haveReference ? -tbValue : NoTablebaseValue;
+  int searched = 0;
+  bool bestFromFirst = false;
+
+  for (list.Cursor = 0; list.Cursor < list.Count;) {
+    const int index = list.Cursor++;
+    const Move move = list.Moves[index];
+    root.CurrentMove = move;
+    if (frontEnd) frontEnd->SendCurrentMove(iteration, &move, searched + 1, Elapsed());
+    UndoRecord undo;
+    if (!pos.MakeMove(move, undo)) {
+      RemoveRootMove(list, index);
+      if (index != searched && frontEnd) frontEnd->Info("SearchRoot: Inconsistency in move counter and move list\n");
+      continue;
+    }
+    int childTb = NoTablebaseValue;
+    if (probing) {
+      int probe;
+      if (ProbeForPruning(game, probe, stats)) {
+        if (TablebaseDropsMove(probe, reference, haveReference)) {
+          pos.UnmakeMove(undo);
+          RemoveRootMove(list, index);
+          continue;
+        }
+        childTb = probe;
+      }
+    }
+
+    const int moveNumber = ++searched;
+    const int extension = RootExtension(pos, move, depthQ, undo, stats);
+    if (moveNumber >= 4) ++stats.AllNodeTotal;
+    const int depth = depthQ + extension - 4;
+
+    int score;
+    bool abort = false;
+    bool scout = false;
+    if (moveNumber == 1) {
+      score = -Search(PvNode, game, worker, 1, -beta, -alpha, depth, Settings::Singular, childTb, &abort);
+    } else {
+      scout = true;
+      TimeLimits::IterationUnfinished = false;
+      TimeLimits::NewBestPending = false;
+      const std::uint64_t before = stats.InnerNodes + stats.QNodes;
+      score = -Search(ScoutNode, game, worker, 1, -alpha - 1, -alpha, depth, Settings::Singular, childTb, &abort);
+      RootRecords[index].Nodes += stats.InnerNodes + stats.QNodes - before;
+      if (!abort && !worker.ShouldStop()) {
+        if (score <= alpha) {
+          pos.UnmakeMove(undo);
+          Move line[MaxPly];
+          const int length = LineOfChild(stack, move, line);
+          if (frontEnd && frontEnd->SendRefutation(line, Elapsed())) PrintLine(game, line, length);
+          continue;
+        }
+        TimeLimits::NewBestPending = true;
+        std::snprintf(text, sizeof text, "Scout fail high for %s\n", MoveToText(pos, move));
+        LogLine(text);
+        ++TimeLimits::FailHighCount;
+        scout = false;
+        score = -Search(PvNode, game, worker, 1, -beta, -alpha, depth, Settings::Singular, childTb, &abort);
+      }
+    }
+    pos.UnmakeMove(undo);
+    if (abort || worker.ShouldStop()) {
+      LogLine("Interrupted search\n");
+      if (abort && !worker.ShouldStop() && frontEnd)
+        frontEnd->Info(scout ? "Aborted at the root (scout): Likely SMP bug\n"
+                             : "Aborted at the root (pv): Likely SMP Bug\n");
+      return 0;
+    }
+
+    Move line[MaxPly];
+    const int length = LineOfChild(stack, move, line);
+    if (score > MultiPvLines[last].Score || MultiPvLines[last].Depth != iteration) {
+      if (score < Statistics[0].LastScore - 100) TimeLimits::ScoreDropped = true;
+      int rank = 0;
+      if (score <= MultiPvLines[0].Score)
+        while (rank < last && MultiPvLines[rank].Depth == iteration && MultiPvLines[rank].Score >= score) ++rank;
+      for (int i = last - 1; i >= rank; --i)
+        if (MultiPvLines[i].Depth == iteration) MultiPvLines[i + 1] = MultiPvLines[i];
+      MultiPvLine& entry = MultiPvLines[rank];
+      entry.Depth = iteration;
+      entry.Score = score;
+      entry.PvLength = length;
+      std::copy(line, line + length, entry.Pv);
+      if (MultiPvLines[last].Depth == iteration) alpha = MultiPvLines[last].Score;
+
+      RootRecords[index].SortKey = ((depthQ * 32) - rank) * 64 + moveNumber;
+      MoveRootMove(list, index, rank);
+
+      if (score >= beta) {
+        ++stats.CutNodes;
+        if (moveNumber == 1) ++stats.CutNodeOrdering;
+        if (moveNumber >= 4) ++stats.FalseAllNodes;
+        std::copy(line, line + length, root.Pv);
+        root.PvLength = length;
+        if (frontEnd && frontEnd->SendPv(iteration, '+', Elapsed(), score)) PrintLine(game, line, length);
+        PonderMove = NoMove;
+        return score;
+      }
+      if (rank == 0) {
+        bestFromFirst = moveNumber == 1;
+        std::copy(line, line + length, root.Pv);
+        root.PvLength = length;
+        if (MultiPvCount == 1 && frontEnd && frontEnd->SendPv(iteration, '&', Elapsed(), score))
+          PrintLine(game, line, length);
+        BestMove = root.Pv[0];
+        PonderMove = length > 1 ? root.Pv[1] : NoMove;
+      }
+      if (MultiPvCount > 1 && frontEnd)
+        for (int i = 0; i < MultiPvCount; ++i)
+          if (MultiPvLines[i].PvLength > 0 &&
+              frontEnd->SendMultiPv(i, MultiPvLines[i].Depth, MultiPvLines[i].Score))
+            PrintLine(game, MultiPvLines[i].Pv, MultiPvLines[i].PvLength);
+    } else {
+      if (Verbose()) {
+        std::snprintf(text, sizeof text, "Move did not make the window: %s (%d)\n", MoveToText(pos, move), score);
+        LogLine(text);
+      }
+      RootRecords[index].SortKey = ((depthQ * 32) - MultiPvCount) * 64 - moveNumber;
+      if (frontEnd && frontEnd->SendRefutation(line, Elapsed())) PrintLine(game, line, length);
+    }
+  }
+
+  if (searched == 0) {
+    if (!haveReference) return inCheck ? -Infinity : 0;
+    if (frontEnd) frontEnd->Info("No moves in table base position\n");
+    return reference > 1 ? -TablebaseWin : reference < -1 ? TablebaseWin : 0;
+  }
+  OnlyOneMove.store(searched == 1, std::memory_order_relaxed);
+  ++stats.AllNodes;
+  if (bestFromFirst) ++stats.AllNodeOrdering;
+  // A move that has not entered the MultiPV table for seven plies loses its rank.
+  if (depthQ > 28)
+    for (int i = MultiPvCount; i < list.Count; ++i)
+      if (RootRecords[i].SortKey < (depthQ - 28) * 2048) RootRecords[i].SortKey = 0;
+  SortRootMoves(list, MultiPvCount);
+  return MultiPvLines[0].Score;
+}
+
+void SortRootMoves(MoveList& list, int first) {
+  auto later = [&list](int i) {
+    const RootMoveRecord &a = RootRecords[i], &b = RootRecords[i - 1];
+    if (a.SortKey != b.SortKey) return a.SortKey > b.SortKey;
+    if (a.Nodes != b.Nodes) return a.Nodes > b.Nodes;
+    return list.Scores[i] > list.Scores[i - 1];
+  };
+  for (bool exchanged = true; exchanged;) {
+    exchanged = false;
+    for (int i = list.Count - 1; i > first && i > 0; --i) {
+      if (!later(i)) continue;
+      std::swap(list.Moves[i], list.Moves[i - 1]);
+      std::swap(list.Scores[i], list.Scores[i - 1]);
+      std::swap(RootRecords[i], RootRecords[i - 1]);
+      exchanged = true;
+    }
+  }
+}
+
+bool IsEasyMove(ChessGame& game, Worker& worker, int score, int depthQ) {
+  Position& pos = game;
+  MoveList& list = game.Moves;
+  PlyRecord& root = worker.Stack().Records[0];
+  const int margin = Settings::SingMargin * 1100 / 100;
+  const int a = score - margin;
+  const int depth = std::max(depthQ - 20, depthQ / 2);
+  int above = 0;
+  for (int i = 0; i < list.Count; ++i) {
+    const Move move = list.Moves[i];
+    UndoRecord undo;
+    if (!pos.MakeMove(move, undo)) continue;
+    root.CurrentMove = move;
+    bool abort = false;
+    const int value = -Search(ScoutNode, game, worker, 1, -a - 1, -a, depth - 4, false, NoTablebaseValue, &abort);
+    pos.UnmakeMove(undo);
+    if (abort || worker.ShouldStop()) return true;
+    if (value <= a) continue;
+    ++above;
+    if (above > 1 || value > 50000) return false;
+  }
+  return above == 1;
+}
+
+int PrintPvFromHash(ChessGame& game, int pvLength, Move* pv) {
+  // The variant travels inside the position, so printing leaves the game's
+  // castling rules alone.
+  Position pos = game;
+  FrontEnd* frontEnd = ActiveFrontEnd;
+  if (frontEnd && frontEnd->Mode == ModePondering && SearchPonderMove != NoMove && frontEnd->Kind != ProtocolUci)
+    Printer.Print(ChannelStdout, true, " (%s)", MoveToText(pos, SearchPonderMove));
+  int length = 0;
+  UndoRecord undo;
+  if (pvLength > 0 && pos.MakeMove(pv[0], undo)) {
+    length = 1;
+    for (; length < pvLength && length < MaxPly; ++length) {
+      const char* text = MoveToText(pos, pv[length]);
+      if (!pos.MakeMove(pv[length], undo)) break;
+      Printer.Print(ChannelStdout, true, " %s", text);
+    }
+    // The table's best moves continue the line; each must be a move the
+    // generator knows in this position, whatever the entry holds.
+    for (; length < MaxPly && pos.Fifty < 100; ++length) {
+      std::uint32_t repetitions = 0;
+      if (pos.IsRepetition(MaxPly, repetitions)) break;
+      HashEntry found;
+      if (!TranspositionTable::Probe(pos.Keys(), found)) break;
+      const Move stored = found.GetMove() & ~MoveGivesCheck;
+      if (stored == NoMove) break;
+      MoveList moves;
+      GenerateMoves(pos, moves, nullptr);
+      Move next = NoMove;
+      for (int i = 0; i < moves.Count; ++i)
+        if ((moves.Moves[i] & 0xffffff & ~MoveGivesCheck) == stored) next = moves.Moves[i];
+      if (next == NoMove) break;
+      const char* text = MoveToText(pos, next);
+      if (!pos.MakeMove(next, undo)) break;
+      Printer.Print(ChannelStdout, true, " %s", text);
+      pv[length] = next;
+    }
+  }
+  Printer.Print(ChannelStdout, true, "\n");
+  return length;
+}

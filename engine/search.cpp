@@ -1,0 +1,544 @@
+// The node search: principal-variation search with a fail-soft window, the
+// transposition and learning probes, razoring, null move, a singular-move
+// test, extensions, late-move reductions, tablebase pruning of moves and the
+// offer to split the node among idle workers.
+#include "engine/search.h"
+
+#include <algorithm>
+
+#include "engine/eval.h"
+#include "engine/evalweights.h"
+#include "engine/game.h"
+#include "engine/movepick.h"
+#include "engine/smp.h"
+#include "engine/stats.h"
+#include "engine/timeman.h"
+#include "engine/tt.h"
+#include "frontend/frontend.h"
+#include "frontend/learning.h"
+#include "frontend/settings.h"
+#include "tablebase/probe.h"
+
+namespace {
+
+inline void RaiseSelDepth(SearchStatistics& stats, int ply) {
+  if (static_cast<int>(stats.SelDepth) < ply) stats.SelDepth = static_cast<std::uint32_t>(ply);
+}
+
+inline bool WasNullMove(const PlyStack& stack, int ply) {
+  return ply >= 0 && stack.Records[ply].CurrentMove == MoveNull;
+}
+
+// A capture that leaves the side to move unable to win bounds the score; the
+// material decides only the sign of the small score returned.
+inline int DrawishScore(const Position& pos) {
+  int blackPhase, whitePhase;
+  int material = pos.GetMaterialScore(blackPhase, whitePhase);
+  if (pos.Side == Black) material = -material;
+  return material > 1000 ? 1 : material < -1000 ? -1 : 0;
+}
+
+inline int DrawScore(int alpha, int beta) { return alpha > 0 ? alpha : beta < 0 ? beta : 0; }
+
+inline void RememberCut(PlyRecord& record, Move move, int score) {
+  if (score < MateBound)
+    UpdateKillers(record, move);
+  else if (!(move & (MoveCapture | MovePromotion)))
+    record.MateKiller = move;
+}
+
+inline int MenOnBoard(const Position& pos) { return PopCount(pos.Occupied); }
+
+}  // namespace
+
+bool ProbeForPruning(ChessGame& game, int& probe, SearchStatistics& stats) {
+  if (MenOnBoard(game) >= 7 || MenOnBoard(game) > TbMaxMen || Settings::SzDepth < 0) return false;
+  int success = 0;
+  const int value = ProbeWdl(game, &success);
+  if (!success) return false;  // a missing table is no known result, least of all a draw
+  ++stats.SyzygyHits;
+  probe = value;
+  return true;
+}
+
+bool TablebaseDropsMove(int probe, int& reference, bool& haveReference) {
+  if (!haveReference) {
+    reference = probe;
+    haveReference = true;
+    return false;
+  }
+  if (probe > reference) return true;
+  reference = probe;
+  return false;
+}
+
+void GetPhase(const Position& pos, int* blackPhase, int* whitePhase) {
+  auto phaseOf = [&pos](int colour) {
+    const int raw = pos.CountOf(PieceCode(colour, Knight)) + pos.CountOf(PieceCode(colour, Bishop)) +
+                    2 * pos.CountOf(PieceCode(colour, Rook)) + 4 * pos.CountOf(PieceCode(colour, Queen));
+    return std::clamp(raw, 3, 11) - 3;
+  };
+  *blackPhase = phaseOf(Black);
+  *whitePhase = phaseOf(White);
+}
+
+int NullMoveReduction(int depth) {
+  const int base = Settings::NullBase, progress = Settings::NullProgress;
+  if (progress == 0 || depth < base + 4) return base;
+  return (depth - base) / (17 - progress) + base;
+}
+
+bool NullMoveAllowed(ChessGame& game, Worker& worker, int ply) {
+  if (!Settings::DoNullMove) return false;
+  const Position& pos = game;
+  const PlyStack& stack = worker.Stack();
+  const int us = pos.Side;
+  const int pawns = pos.CountOf(PieceCode(us, Pawn)), knights = pos.CountOf(PieceCode(us, Knight));
+  const bool afterNull = WasNullMove(stack, ply - 1);
+  // With only knights and pawns, or one other piece alone, zugzwang is
+  // likely: a null move is then tried only to verify one just made.
+  if (pos.PieceCount[us] <= 2 + std::max(knights + pawns - 1, 0) && !afterNull) return false;
+  return ply < 3 || !afterNull || !WasNullMove(stack, ply - 2);
+}
+
+int GetExtension(int nodeType, ChessGame& game, Move move, bool, int remainingDepth, std::uint32_t orderingScore,
+                 const UndoRecord& undo, bool* reducible, int thread) {
+  Position& pos = game;
+  SearchStatistics& stats = Statistics[thread];
+  *reducible = (move & 0xa70000) == 0;
+  if (pos.InCheck()) {
+    *reducible = false;
+    ++stats.CheckExtensions;
+    return 4;
+  }
+  int extension = 0;
+  const int captured = undo.Captured;
+  if (captured != 0 && KindOf(captured) != Pawn) {
+    if (nodeType == PvNode && orderingScore >= GoodCaptureScore) {
+      extension = 1;
+      ++stats.CaptureExtensions;
+    }
+    if (KindOf(captured) == Queen && pos.CountOf(PieceCode(White, Queen)) + pos.CountOf(PieceCode(Black, Queen)) == 0) {
+      ++stats.QueenCaptureExtensions;
+      *reducible = false;
+      return 4;
+    }
+    const int pawns = pos.CountOf(PieceCode(White, Pawn)) + pos.CountOf(PieceCode(Black, Pawn));
+    if (pos.PieceCount[White] + pos.PieceCount[Black] - pawns == 2) {
+      *reducible = false;
+      return 4;
+    }
+  }
+  const int to = MoveTo(move);
+  const int piece = pos.Board[to];
+  if (KindOf(piece) == Pawn && RowOf(to) == (ColourOf(piece) == White ? 1 : 6)) {
+    extension += std::max(4 - remainingDepth, 0);
+    *reducible = false;
+  }
+  return std::min(extension, 4);
+}
+
+void SingularTest(ChessGame& game, Worker& worker, PlyRecord& record, int ply, int ttScore, int depth,
+                  Move* singularMove, std::uint32_t* singularFlag, bool, bool* abort) {
+  Position& pos = game;
+  MovePicker& picker = record.Picker;
+  ++Statistics[worker.Id].SingularSearches;
+  const int a = ttScore - (Settings::SingMargin * 300) / 100;
+  picker.Alpha = a;
+  picker.Beta = a + 1;
+  picker.Depth = std::min(depth - 20, depth / 2);
+  *singularMove = NoMove;
+
+  int passed = 0;
+  Move candidate = NoMove;
+  bool failed = false;
+  std::uint32_t orderingScore;
+  for (Move move; (move = MovePicker::NextMove(record, orderingScore, game, worker, ply, true)) != NoMove;) {
+    UndoRecord undo;
+    if (!pos.MakeMove(move, undo)) continue;
+    record.CurrentMove = move;
+    bool childAbort = false;
+    const int score = -Search(ScoutNode, game, worker, ply + 1, -a - 1, -a, picker.Depth - 4, false, NoTablebaseValue,
+                              &childAbort);
+    pos.UnmakeMove(undo);
+    if (childAbort || worker.ShouldStop()) {
+      *abort = true;
+      return;
+    }
+    if (score < a + 1) continue;
+    // The hash move handed out before the list exists lands at index 0 anyway.
+    if (picker.Stage != StageGenerate) MoveToIndex(picker.List, picker.List.Cursor - 1, passed);
+    ++passed;
+    candidate = move;
+    if (passed > 1 || score > 50000) {
+      failed = true;
+      break;
+    }
+  }
+  if (!failed && passed == 1) {
+    *singularFlag = SingularFlag;
+    *singularMove = candidate;
+  }
+  MovePicker::Reset(record);
+}
+
+int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, int beta, int depth,
+           bool singularAllowed, int tbValue, bool* abort) {
+  Position& pos = game;
+  SearchStatistics& stats = Statistics[worker.Id];
+  PlyStack& stack = worker.Stack();
+  PlyRecord& record = stack.Records[ply];
+  MovePicker& picker = record.Picker;
+  int best = ply - Infinity;
+
+  ++stats.InnerNodes;
+  record.PvLength = ply;
+  record.Pv[ply] = NoMove;
+
+  if (ply - Infinity >= beta) {
+    Trace("<-- Mate Distance (%d)\n", ply - Infinity);
+    RaiseSelDepth(stats, ply);
+    return ply - Infinity;
+  }
+  if (Infinity - 1 - ply <= alpha) {
+    Trace("<-- Mate Distance (%d)\n", Infinity - 1 - ply);
+    RaiseSelDepth(stats, ply);
+    return Infinity - 1 - ply;
+  }
+  if (depth < 4) return Quiesce(game, worker, ply, alpha, beta, true, tbValue);
+  if (worker.Id == 0 && (stats.InnerNodes & 4095) == 0) CheckTime(game, worker, ply);
+
+  TranspositionTable::Prefetch(pos.Hashkey);
+  if (pos.IsPawnStalemate()) {
+    Trace("<-- ISDRAW\n");
+    RaiseSelDepth(stats, ply);
+    return 0;
+  }
+  std::uint32_t repetitions = 0;
+  if (pos.Fifty >= 100 || pos.IsRepetition(ply, repetitions)) {
+    Trace("<-- ISDRAW\n");
+    RaiseSelDepth(stats, ply);
+    return DrawScore(alpha, beta);
+  }
+  // Seen once before the root: not yet a draw, but table and learned results
+  // of other paths must not hide the repetition.
+  const bool seenBefore = repetitions != 0;
+
+  if (stack.Records[ply - 1].CurrentMove & MoveCapture) {
+    bool bounded = false;
+    if (beta > 1 && pos.IsTrivialDraw(pos.Side)) {
+      beta = 1;
+      bounded = bounded || alpha >= -1;
+    }
+    if (alpha < -1 && pos.IsTrivialDraw(pos.Side ^ 1)) {
+      alpha = -1;
+      bounded = bounded || beta < 2;
+    }
+    if (beta <= alpha || bounded) {
+      Trace("<-- Cannot Win Interior\n");
+      return DrawishScore(pos);
+    }
+  }
+
+  const bool inCheck = pos.InCheck();
+  picker.Stage = StageInactive;
+  record.Maps.Valid = false;
+  picker.HashMove = NoMove;
+  std::uint32_t singularFlag = 0;
+
+  const KeyPair keys = pos.Keys();
+  HashEntry found;
+  const HashEntry* slot = TranspositionTable::Probe(keys, found);
+  ++stats.HashProbes;
+  Move hashMove = NoMove;
+  if (slot) {
+    ++stats.HashHits;
+    hashMove = found.GetMove();
+    picker.HashMove = hashMove;
+    if (found.IsSingular() && found.Score() - Settings::SingMargin < beta && !inCheck) singularFlag = SingularFlag;
+    if (nodeType == ScoutNode && ((found.Depth() >= depth && !seenBefore) || found.IsMate())) {
+      const int score = HashScoreAtPly(found.Score(), ply);
+      const int bound = found.Bound();
+      if (bound == BoundLower && score >= beta) {
+        ++stats.HashCutoffs;
+        RememberCut(record, hashMove, score);
+        record.Pv[ply] = hashMove;
+        record.PvLength = ply + 1;
+        TranspositionTable::RefreshAge(const_cast<HashEntry*>(slot), found);
+        Trace("<-- Hash Lowerbound (%d)\n", score);
+        RaiseSelDepth(stats, ply);
+        return score;
+      }
+      if (bound == BoundExact) {
+        ++stats.HashCutoffs;
+        if (hashMove != NoMove) {
+          record.Pv[ply] = hashMove;
+          record.PvLength = ply + 1;
+        }
+        TranspositionTable::RefreshAge(const_cast<HashEntry*>(slot), found);
+        if (score >= beta) RememberCut(record, hashMove, score);
+        Trace("<-- Hash Exact (%d)\n", score);
+        RaiseSelDepth(stats, ply);
+        return score;
+      }
+      if (bound == BoundUpper && score <= alpha) {
+        ++stats.HashCutoffs;
+        TranspositionTable::RefreshAge(const_cast<HashEntry*>(slot), found);
+        Trace("<-- Hash Upperbound (%d)\n", score);
+        RaiseSelDepth(stats, ply);
+        return score;
+      }
+    }
+  }
+
+  if (ActiveLearning && ply < 7 && !seenBefore) {
+    int learnedScore, learnedDepth;
+    if (ActiveLearning->Containers[Learning::BucketOf(keys.Hashkey)].Find(keys, learnedScore, learnedDepth) &&
+        learnedDepth >= depth) {
+      Trace("<-- Learned (%d)\n", learnedScore);
+      return learnedScore;
+    }
+  }
+
+  if (ply > 126 || pos.Ply > 798) {
+    Trace("<-- MAXPLY reached\n");
+    RaiseSelDepth(stats, ply);
+    return Evaluate(pos, record.Maps, worker.Id);
+  }
+
+  const bool afterNull = WasNullMove(stack, ply - 1);
+  if ((nodeType == ScoutNode || Settings::PrunePv) && depth / 4 <= Settings::PruneLevel && hashMove == NoMove &&
+      alpha > -TablebaseWin && beta < TablebaseWin && !afterNull) {
+    int blackPhase, whitePhase;
+    GetPhase(pos, &blackPhase, &whitePhase);
+    const int margin = AlphaMargin[pos.Side == White ? blackPhase : whitePhase][depth / 4];
+    const int threshold = alpha - margin;
+    if (Evaluate(pos, record.Maps, worker.Id) <= threshold) {
+      record.CurrentMove = 0;
+      const int value = Quiesce(game, worker, ply + 1, threshold, threshold + 1, true, tbValue);
+      if (value <= threshold) {
+        Trace("<-- Alpha Razoring (%d)\n", value);
+        return value < -189999 ? value - 1 : value + margin;
+      }
+    }
+  }
+
+  if (tbValue != -2 && !inCheck && (depth > Settings::NullBase || afterNull) && beta < MateBound + 1 &&
+      NullMoveAllowed(game, worker, ply)) {
+    ++stats.NullMoves;
+    int reduction = NullMoveReduction(depth);
+    const int us = pos.Side;
+    const int pieces = pos.PieceCount[us] - pos.CountOf(PieceCode(us, Pawn));
+    if (pieces == 1)
+      reduction = reduction / 3;
+    else if (pieces == 2)
+      reduction = reduction / 2;
+    else if (pieces == 3)
+      reduction = 2 * reduction / 3;
+    if (afterNull) {
+      int phase = 8;
+      if (pos.Matkey > 0) {
+        int blackPhase, whitePhase;
+        pos.GetMaterialScore(blackPhase, whitePhase);
+        phase = us == White ? blackPhase : whitePhase;
+      }
+      if (phase == 0) reduction -= 4;
+    }
+    UndoRecord undo;
+    if (pos.MakeNullMove(undo)) {
+      record.CurrentMove = MoveNull;
+      bool childAbort = false;
+      const int score = -Search(ScoutNode, game, worker, ply + 1, -beta, 1 - beta, depth - reduction - 4, false,
+                                NoTablebaseValue, &childAbort);
+      pos.UnmakeNullMove(undo);
+      if (childAbort || worker.ShouldStop()) {
+        *abort = true;
+        return std::max(best, score);
+      }
+      if (score >= beta) {
+        ++stats.NullCutoffs;
+        Trace("<-- Null cut (%d)\n", score);
+        return beta;
+      }
+    }
+  }
+
+  if (!record.Maps.Valid) pos.BuildAttackMaps(record.Maps);
+  picker.Mode = inCheck ? GenerateEvasionsMode : GenerateAllMode;
+  picker.Alpha = alpha;
+  picker.Beta = beta;
+  picker.Depth = 0;
+  picker.List.Count = 0;
+  picker.List.Cursor = 0;
+  picker.Stage = StageHashMove;
+
+  if (Settings::Singular && singularAllowed && singularFlag != SingularFlag && depth > 23 && hashMove != NoMove &&
+      found.Bound() != BoundUpper && found.Depth() >= depth - 12 && found.Score() < Settings::SingMargin + beta &&
+      !inCheck) {
+    Move singularMove;
+    SingularTest(game, worker, record, ply, found.Score(), depth, &singularMove, &singularFlag, singularAllowed, abort);
+    if (*abort) return found.Score();
+  }
+
+  picker.Alpha = alpha;
+  picker.Beta = beta;
+  picker.Depth = depth;
+  const int lateMoves = std::max(5, picker.List.Count / 3);
+  const int alphaAtEntry = alpha;
+  const bool probing = Settings::SzDepth <= depth && SyzygyProbing.load(std::memory_order_relaxed) && !inCheck;
+  bool haveReference = tbValue != NoTablebaseValue;
+  int reference = haveReference ? -tbValue : NoTablebaseValue;
+  bool droppedByTablebase = false;
+  Move bestMove = NoMove;
+  int moveNumber = 0, bestNumber = 0;
+
+  std::uint32_t orderingScore;
+  for (Move move; (move = MovePicker::NextMove(record, orderingScore, game, worker, ply, true)) != NoMove;) {
+    UndoRecord undo;
+    if (!pos.MakeMove(move, undo)) continue;
+    int childTb = NoTablebaseValue;
+    if (probing) {
+      int probe;
+      if (ProbeForPruning(game, probe, stats)) {
+        if (TablebaseDropsMove(probe, reference, haveReference)) {
+          pos.UnmakeMove(undo);
+          droppedByTablebase = true;
+          continue;
+        }
+        childTb = probe;
+      }
+    }
+
+    ++moveNumber;
+    record.CurrentMove = move;
+    bool reducible;
+    const int extension = GetExtension(nodeType, game, move, inCheck, depth - 4, orderingScore, undo, &reducible, worker.Id);
+    int ext = extension * Settings::ExtendLevel / 4;
+    if (Settings::SingExtension != 0 && moveNumber == 1 && singularFlag) {
+      ext += Settings::SingExtension;
+      ++stats.SingularExtensions;
+    }
+    ext = std::min(ext, 4);
+    if (moveNumber == 4) ++stats.AllNodeTotal;
+    const int newDepth = depth - 4 + ext;
+
+    int score;
+    bool childAbort = false;
+    if (moveNumber > 1) {
+      int reduction = 0;
+      const int limit = std::max(newDepth - 3, 0);
+      if (reducible && limit > 0 && orderingScore < ReducibleScoreLimit) {
+        if (nodeType == PvNode)
+          reduction = std::min(limit, moveNumber > lateMoves ? Settings::LmrPv + Settings::LmrExtraPv : Settings::LmrPv);
+        else
+          reduction = std::min(limit, moveNumber > lateMoves ? Settings::LmrScout + Settings::LmrExtraScout
+                                                             : Settings::LmrScout);
+      }
+      score = -Search(ScoutNode, game, worker, ply + 1, -alpha - 1, -alpha, newDepth - reduction, singularAllowed,
+                      childTb, &childAbort);
+      if (childAbort || worker.ShouldStop()) {
+        *abort = true;
+        pos.UnmakeMove(undo);
+        return std::max(best, score);
+      }
+      if (score > alpha && nodeType == PvNode && beta - alpha > 1 && reduction > 0) {
+        score = -Search(ScoutNode, game, worker, ply + 1, -alpha - 1, -alpha, newDepth, singularAllowed, childTb,
+                        &childAbort);
+        if (childAbort || worker.ShouldStop()) {
+          *abort = true;
+          pos.UnmakeMove(undo);
+          return std::max(best, score);
+        }
+      }
+      if (score <= alpha) {
+        pos.UnmakeMove(undo);
+        best = std::max(best, score);
+        continue;
+      }
+    }
+
+    score = -Search(nodeType, game, worker, ply + 1, -beta, -alpha, newDepth, singularAllowed, childTb, &childAbort);
+    pos.UnmakeMove(undo);
+    if (childAbort || worker.ShouldStop()) {
+      *abort = true;
+      return best;
+    }
+
+    if (score > best) {
+      bestMove = move;
+      if (singularFlag && moveNumber > 1) {
+        singularFlag = 0;
+        ++stats.SingularFailures;
+      }
+      bestNumber = moveNumber;
+      best = score;
+      if (score >= beta) {
+        ++stats.CutNodes;
+        if (moveNumber == 1) ++stats.CutNodeOrdering;
+        if (moveNumber > 3) ++stats.FalseAllNodes;
+        TranspositionTable::StoreLower(keys, score, depth, ply, move, singularFlag);
+        RememberCut(record, move, score);
+        UpdateHistory(worker, depth, pos.Board[MoveFrom(move)], move);
+        record.Pv[ply] = move;
+        record.PvLength = ply + 1;
+        Trace("beta cut: %d\n", score);
+        return score;
+      }
+      if (nodeType == PvNode && score > alpha) {
+        alpha = score;
+        picker.Alpha = score;
+        UpdatePv(stack, move, ply);
+      }
+    }
+
+    if (ThreadCount.load(std::memory_order_relaxed) > 1 && depth >= Settings::SplitDepth &&
+        picker.List.Count - picker.List.Cursor >= Settings::MinSplit) {
+      bool split = false;
+      for (int i = 0; i < ThreadCount.load(std::memory_order_relaxed); ++i) {
+        Worker* helper = WorkerPool[i];
+        if (!helper || helper->State.load(std::memory_order_acquire) != WorkerIdle) continue;
+        split = SplitSearch(game, worker, record, ply, best, alpha, bestMove, singularAllowed, tbValue, *abort);
+        break;
+      }
+      if (split) {
+        if (*abort) return best;
+        if (best >= beta) return best;
+        break;
+      }
+    }
+  }
+
+  // A stop inside the picker's internal deepening ends the list early: no
+  // mate or stalemate may be concluded from that.
+  if (worker.ShouldStop()) {
+    *abort = true;
+    return best;
+  }
+
+  if (moveNumber > 0) {
+    ++stats.AllNodes;
+    if (bestNumber < 2) ++stats.AllNodeOrdering;
+    if (nodeType == PvNode) {
+      if (best <= alphaAtEntry)
+        TranspositionTable::StoreUpper(keys, best, depth, ply);
+      else if (bestMove != NoMove)
+        TranspositionTable::StoreExact(keys, best, depth, ply, bestMove, singularFlag);
+    } else {
+      TranspositionTable::StoreUpper(keys, best, depth, ply);
+    }
+    Trace("p score: %d\n", best);
+    return best;
+  }
+
+  if (droppedByTablebase) {
+    if (ActiveFrontEnd) ActiveFrontEnd->Info("No moves in table base position\n");
+    return reference == 2 ? -TablebaseWin : reference == -2 ? TablebaseWin : 0;
+  }
+  if (inCheck) {
+    TranspositionTable::StoreExact(keys, ply - Infinity, depth, ply, NoMove, MateFlag);
+    return ply - Infinity;
+  }
+  Trace("stalemate\n");
+  TranspositionTable::StoreExact(keys, 0, depth, ply, NoMove, 0);
+  return 0;
+}
