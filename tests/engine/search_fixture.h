@@ -4,7 +4,9 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -20,6 +22,7 @@
 #include "engine/tt.h"
 #include "frontend/frontend.h"
 #include "frontend/settings.h"
+#include "support/input.h"
 
 // Records the search's output; "stop" (and "quit") lines stop a search.
 class RecordingFrontEnd : public FrontEnd {
@@ -95,11 +98,24 @@ protected:
     FrontEnd.Mode = ModeThinking;
     FrontEnd.BookMisses = 8;  // no book lookups unless a test wants them
     ActiveFrontEnd = &FrontEnd;
+    // The search polls its input: give it a quiet pipe, whatever standard
+    // input the test program was started with.
+    ASSERT_EQ(pipe(InputPipe), 0);
+    Input::Attach(InputPipe[0]);
   }
 
   void TearDown() override {
     ActiveFrontEnd = Saved;
     StopSearch.store(false);
+    Input::Attach(0);
+    close(InputPipe[1]);
+    close(InputPipe[0]);
+  }
+
+  // Input for the running search, as a GUI would send it.
+  void SendInput(const char* line) {
+    const auto length = static_cast<ssize_t>(std::strlen(line));
+    ASSERT_EQ(write(InputPipe[1], line, length), length);
   }
 
   // A fixed-depth search of the side to move's own move.
@@ -134,4 +150,5 @@ protected:
 
   RecordingFrontEnd FrontEnd;
   ::FrontEnd* Saved = nullptr;
+  int InputPipe[2] = {-1, -1};
 };

@@ -1,8 +1,6 @@
 // Fixed-depth searches: mates with their exact scores and legal mating lines,
 // tactical positions, draws by repetition and the fifty-move rule inside the
 // tree, and the stop rules of the driver.
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -10,7 +8,6 @@
 #include "engine/search.h"
 #include "engine/smp.h"
 #include "search_fixture.h"
-#include "support/input.h"
 
 namespace {
 
@@ -177,14 +174,10 @@ TEST_F(SearchTest, OwnMoveSearchStopsAfterIterationFourWithOneLegalMoveOrAMate) 
 }
 
 TEST_F(SearchTest, StopArrivingWhileSearchingEndsWithALegalBestMove) {
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  Input::Attach(fds[0]);
   ChessGame game = FromFen("r1bqkb1r/pppp1ppp/2n2n2/4p3/2B1P3/5N2/PPPP1PPP/RNBQK2R w KQkq - 4 4");
   AllocateTime(game, AllocateAnalyse);  // no time limit: only the input ends it
   FrontEnd.Mode = ModeAnalysing;
-  const char stop[] = "stop\n";
-  ASSERT_EQ(write(fds[1], stop, sizeof stop - 1), static_cast<ssize_t>(sizeof stop - 1));
+  SendInput("stop\n");
   Think(game, nullptr);
   ASSERT_FALSE(FrontEnd.Lines.empty());
   EXPECT_EQ(FrontEnd.Lines.back(), "stop\n");
@@ -193,9 +186,17 @@ TEST_F(SearchTest, StopArrivingWhileSearchingEndsWithALegalBestMove) {
   ChessGame after = game;
   EXPECT_TRUE(after.PlayMove(BestMove));
   EXPECT_LT(Statistics[0].Depth, MaxSearchDepth);
-  close(fds[1]);
-  close(fds[0]);
-  Input::Attach(0);
+}
+
+TEST_F(SearchTest, EndOfInputStopsTheSearch) {
+  ChessGame game;
+  AllocateTime(game, AllocateAnalyse);
+  FrontEnd.Mode = ModeAnalysing;
+  close(InputPipe[1]);
+  InputPipe[1] = dup(InputPipe[0]);  // something for TearDown to close
+  Think(game, nullptr);
+  ASSERT_NE(BestMove, 0u);
+  EXPECT_LT(Statistics[0].Depth, MaxSearchDepth);
 }
 
 TEST_F(SearchTest, OwnMoveSearchCountsBookMissesUpToEight) {
