@@ -9,13 +9,23 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <string>
 #include <vector>
 
+#include "engine/attacks.h"
 #include "engine/driver.h"
+#include "engine/endgame.h"
+#include "engine/eval.h"
+#include "engine/evalweights.h"
 #include "engine/game.h"
+#include "engine/material.h"
 #include "engine/smp.h"
+#include "engine/stats.h"
+#include "engine/tt.h"
+#include "engine/zobrist.h"
 #include "frontend/frontend.h"
 #include "frontend/settings.h"
 #include "support/capture.h"
@@ -444,6 +454,61 @@ TEST_F(TimeManagementTest, PonderHitKeepsSearchingOnlyWhileTheMoveIsOpen) {
     EXPECT_TRUE(StopSearch) << c.Name;
   }
   OnlyOneMove = false;
+}
+
+// Whole searches under the clock: the engine's tables as main sets them up.
+class TimedSearchTest : public TimeManagementTest {
+protected:
+  static void SetUpTestSuite() {
+    InitZobristKeys();
+    InitAttackTables();
+    InitDistanceTable();
+    MaterialTable::Build();
+    InitRuleOfSquare();
+    InitEval();
+    ResetSettings();
+    ScaleEvalWeights();
+    TranspositionTable::Allocate(16);
+  }
+  void SetUp() override {
+    TimeManagementTest::SetUp();
+    TranspositionTable::Clear();
+    Game.SetFEN("r1bqkb1r/pppp1ppp/2n2n2/4p3/2B1P3/5N2/PPPP1PPP/RNBQK2R w KQkq - 4 4");
+  }
+  // The best move is one of the root position's legal moves.
+  void ExpectLegalBestMove() {
+    ChessGame copy = Game;
+    ASSERT_NE(BestMove, 0u);
+    EXPECT_TRUE(copy.PlayMove(BestMove));
+  }
+};
+
+TEST_F(TimedSearchTest, OwnMoveSearchEndsWithinItsMaximumTime) {
+  SuddenDeath(20000, 0);
+  Front.Mode = ModeThinking;
+  AllocateTime(Game, AllocateOwnMove);
+  const std::int64_t max = TimeLimits::MaxTime;
+  ASSERT_LT(max, 2000);
+  Think(Game, nullptr);
+  ExpectLegalBestMove();
+  // The clock is checked every 4096 nodes: the overshoot is a few of those.
+  EXPECT_LE(Statistics[0].EndTime, max + 500);
+  EXPECT_FALSE(StopSearch);  // the driver clears it for the next search
+}
+
+TEST_F(TimedSearchTest, StopWhileAnalysingEndsTheSearchWithALegalMove) {
+  Front.Mode = ModeAnalysing;
+  AllocateTime(Game, AllocateAnalyse);
+  std::thread gui([this] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    Input.Send("stop\n");
+  });
+  Think(Game, nullptr);
+  gui.join();
+  ExpectLegalBestMove();
+  ASSERT_FALSE(Front.Lines.empty());
+  EXPECT_EQ(Front.Lines.back(), "stop\n");
+  EXPECT_GE(Statistics[0].Depth, 1);
 }
 
 }  // namespace
