@@ -83,8 +83,7 @@ int MateDistance(int score) { return score > 0 ? (200001 - score) / 2 : (-200001
 
 // A search would have nothing to do: every move leaves the king attacked.
 bool HasLegalMove(const ChessGame& game) {
-  static Position trial;  // a board is large; one spare copy is enough
-  trial = game;
+  Position trial = game;
   for (int i = 0; i < game.Moves.Count; i++) {
     UndoRecord undo;
     if (trial.MakeMove(game.Moves.Moves[i], undo)) return true;
@@ -99,8 +98,7 @@ Move LookUpMove(ChessGame& game, const char* text) {
 }
 
 bool IsLegalIn(const ChessGame& game, Move move) {
-  static Position trial;
-  trial = game;
+  Position trial = game;
   for (int i = 0; i < game.Moves.Count; i++) {
     if (game.Moves.Moves[i] != move) continue;
     UndoRecord undo;
@@ -163,8 +161,8 @@ void UciFrontEnd::PrintGreeting() {
 }
 
 int UciFrontEnd::Run() {
-  // A GUI that stops a tournament with an interrupt signal must still get
-  // the engine's answers; "quit" is the way to end it.
+  // An interrupt meant for a GUI's whole process group must not end the
+  // engine in mid-game; the dialogue ends with "quit" or the end of input.
   std::signal(SIGINT, SIG_IGN);
   PrintGreeting();
   for (;;) {
@@ -523,6 +521,65 @@ void UciFrontEnd::Go(const char* line) {
   ClockSettings::Unused = 0;
 }
 
+namespace {
+
+// What a "setoption" value does: value is the decimal reading of the value
+// word, check whether it was exactly "true". Names compare without case.
+struct UciOptionEffect {
+  const char* Name;
+  void (*Apply)(UciFrontEnd& uci, int value, bool check);
+};
+
+int AtLeastZero(int value) { return value < 0 ? 0 : value; }
+
+// SyzygyPath, Clear Hash and UCI_ShowRefutations have forms of their own.
+const UciOptionEffect UciOptionEffects[] = {
+    {"Hash",
+     [](UciFrontEnd&, int value, bool) {
+       Settings::MainHash = Clamp(value, 1, Settings::MaxHashMb);
+       TranspositionTable::Allocate(Settings::MainHash);
+     }},
+    {"Ponder", [](UciFrontEnd&, int, bool check) { Settings::Ponder = check; }},
+    {"Learning", [](UciFrontEnd&, int, bool check) { Settings::Learning = check; }},
+    {"Nullmove", [](UciFrontEnd&, int, bool check) { Settings::DoNullMove = check; }},
+    {"NullBase", [](UciFrontEnd&, int value, bool) { Settings::NullBase = value < 1 ? 0 : value; }},
+    {"NullProgress", [](UciFrontEnd&, int value, bool) { Settings::NullProgress = Clamp(value, 0, 16); }},
+    {"PruneSecure",
+     [](UciFrontEnd&, int value, bool) {
+       Settings::PruneSecure = Clamp(value, 25, 400);
+       ScaleEvalWeights();
+     }},
+    {"PruneLevel", [](UciFrontEnd&, int value, bool) { Settings::PruneLevel = Clamp(value, 0, 8); }},
+    {"IID", [](UciFrontEnd&, int, bool check) { Settings::DoIid = check; }},
+    {"Singular", [](UciFrontEnd&, int, bool check) { Settings::Singular = check; }},
+    {"SingExtension", [](UciFrontEnd&, int value, bool) { Settings::SingExtension = Clamp(value, 0, 4); }},
+    {"SingMargin", [](UciFrontEnd&, int value, bool) { Settings::SingMargin = Clamp(value, 25, 400); }},
+    {"LMRPV", [](UciFrontEnd&, int value, bool) { Settings::LmrPv = AtLeastZero(value); }},
+    {"LMRExtraPV", [](UciFrontEnd&, int value, bool) { Settings::LmrExtraPv = AtLeastZero(value); }},
+    {"LMRScout", [](UciFrontEnd&, int value, bool) { Settings::LmrScout = AtLeastZero(value); }},
+    {"LMRExtraScout", [](UciFrontEnd&, int value, bool) { Settings::LmrExtraScout = AtLeastZero(value); }},
+    // The search keeps 20 lines; a count beyond them would run off its table.
+    {"MultiPV", [](UciFrontEnd&, int value, bool) { Settings::MultiPv = Clamp(value, 1, MultiPvLines); }},
+    {"Threads", [](UciFrontEnd&, int value, bool) { Settings::Cpus = Clamp(value, 1, 32); }},
+    {"SplitDepth", [](UciFrontEnd&, int value, bool) { Settings::SplitDepth = Clamp(value, 0, 32); }},
+    {"PostOutput",
+     [](UciFrontEnd&, int value, bool) { Settings::PostOutput = value < 0 ? 0 : value > 3 ? 1 : value; }},
+    {"TimeUse", [](UciFrontEnd&, int value, bool) { Settings::TimeUse = Clamp(value, 1, 200); }},
+    {"EasyMove", [](UciFrontEnd&, int, bool check) { Settings::EasyMove = check; }},
+    {"KingSafety", [](UciFrontEnd&, int value, bool) { Settings::KingSafety = Clamp(value, 25, 400); }},
+    {"KingShield", [](UciFrontEnd&, int value, bool) { Settings::KingShield = Clamp(value, 25, 400); }},
+    {"SyzygyDepth", [](UciFrontEnd&, int value, bool) { Settings::SzDepth = Clamp(value, -1, 256); }},
+    {"SyzygyQsearch", [](UciFrontEnd&, int, bool check) { Settings::SzQsearch = check; }},
+    {"UCI_ShowCurrLine", [](UciFrontEnd& uci, int, bool check) { uci.Flags[0] = check; }},
+    {"UCI_Chess960",
+     [](UciFrontEnd& uci, int, bool check) {
+       Settings::DefaultVariant = check ? 1 : 0;
+       uci.Game.ChessVariant = Settings::DefaultVariant;
+     }},
+};
+
+}  // namespace
+
 void UciFrontEnd::SetOption(const char* line) {
   if (!Settings::UciOption) return;
   Tokens tokens(line);
@@ -546,16 +603,10 @@ void UciFrontEnd::SetOption(const char* line) {
     if (token && strcasecmp(token, "Hash") == 0) TranspositionTable::Clear();
     return;
   }
-  static constexpr const char* KnownOptions[] = {
-      "Hash",        "Ponder",        "Learning",     "Nullmove",     "NullBase",     "NullProgress",
-      "PruneSecure", "PruneLevel",    "IID",          "Singular",     "SingExtension", "SingMargin",
-      "LMRPV",       "LMRExtraPV",    "LMRScout",     "LMRExtraScout", "MultiPV",      "Threads",
-      "SplitDepth",  "PostOutput",    "TimeUse",      "EasyMove",     "KingSafety",   "KingShield",
-      "SyzygyPath",  "SyzygyDepth",   "SyzygyQsearch", "UCI_ShowCurrLine", "UCI_ShowRefutations",
-      "UCI_Chess960"};
-  bool known = false;
-  for (const char* option : KnownOptions) known |= named(option);
-  if (!known || named("UCI_ShowRefutations")) return;
+  const UciOptionEffect* effect = nullptr;
+  for (const UciOptionEffect& option : UciOptionEffects)
+    if (named(option.Name)) effect = &option;
+  if (!effect && !named("SyzygyPath")) return;
 
   token = tokens.Next();
   if (!token) {
@@ -567,11 +618,12 @@ void UciFrontEnd::SetOption(const char* line) {
     if (named("UCI_Chess960")) Printer.Print(ChannelStderr, true, "Expected 'value' - %s\n", token);
     return;
   }
-  if (named("SyzygyPath")) {
+  if (!effect) {
+    // SyzygyPath: the rest of the line, blanks and all.
     const char* rest = tokens.RestOfLine();
     std::size_t length = std::strcspn(rest, "\r\n");
     if (length >= sizeof Settings::SyzygyPath) length = sizeof Settings::SyzygyPath - 1;
-    if (length == 0 && !tokens.Next()) {
+    if (length == 0) {
       SendError("setoption", "Missing Parameter");
       return;
     }
@@ -584,68 +636,5 @@ void UciFrontEnd::SetOption(const char* line) {
     SendError("setoption", "Missing Parameter");
     return;
   }
-  const int value = std::atoi(valueText);
-  const bool check = Is(valueText, "true");
-  using namespace Settings;
-  if (named("Hash")) {
-    MainHash = Clamp(value, 1, MaxHashMb);
-    TranspositionTable::Allocate(MainHash);
-  } else if (named("Ponder")) {
-    Ponder = check;
-  } else if (named("Learning")) {
-    Learning = check;
-  } else if (named("Nullmove")) {
-    DoNullMove = check;
-  } else if (named("NullBase")) {
-    NullBase = value < 1 ? 0 : value;
-  } else if (named("NullProgress")) {
-    NullProgress = Clamp(value, 0, 16);
-  } else if (named("PruneSecure")) {
-    PruneSecure = Clamp(value, 25, 400);
-    ScaleEvalWeights();
-  } else if (named("PruneLevel")) {
-    PruneLevel = Clamp(value, 0, 8);
-  } else if (named("IID")) {
-    DoIid = check;
-  } else if (named("Singular")) {
-    Singular = check;
-  } else if (named("SingExtension")) {
-    SingExtension = Clamp(value, 0, 4);
-  } else if (named("SingMargin")) {
-    SingMargin = Clamp(value, 25, 400);
-  } else if (named("LMRPV")) {
-    LmrPv = value < 0 ? 0 : value;
-  } else if (named("LMRExtraPV")) {
-    LmrExtraPv = value < 0 ? 0 : value;
-  } else if (named("LMRScout")) {
-    LmrScout = value < 0 ? 0 : value;
-  } else if (named("LMRExtraScout")) {
-    LmrExtraScout = value < 0 ? 0 : value;
-  } else if (named("MultiPV")) {
-    // The search keeps 20 lines; a count beyond them would run off its table.
-    MultiPv = Clamp(value, 1, MultiPvLines);
-  } else if (named("Threads")) {
-    Cpus = Clamp(value, 1, 32);
-  } else if (named("SplitDepth")) {
-    SplitDepth = Clamp(value, 0, 32);
-  } else if (named("PostOutput")) {
-    PostOutput = value < 0 ? 0 : value > 3 ? 1 : value;
-  } else if (named("TimeUse")) {
-    TimeUse = Clamp(value, 1, 200);
-  } else if (named("EasyMove")) {
-    EasyMove = check;
-  } else if (named("KingSafety")) {
-    KingSafety = Clamp(value, 25, 400);
-  } else if (named("KingShield")) {
-    KingShield = Clamp(value, 25, 400);
-  } else if (named("SyzygyDepth")) {
-    SzDepth = Clamp(value, -1, 256);
-  } else if (named("SyzygyQsearch")) {
-    SzQsearch = check;
-  } else if (named("UCI_ShowCurrLine")) {
-    Flags[0] = check;
-  } else if (named("UCI_Chess960")) {
-    DefaultVariant = check ? 1 : 0;
-    Game.ChessVariant = DefaultVariant;
-  }
+  effect->Apply(*this, std::atoi(valueText), Is(valueText, "true"));
 }

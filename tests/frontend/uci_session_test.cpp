@@ -281,6 +281,24 @@ TEST_F(UciSessionTest, FirstLineLongerThanTheBufferReachesTheFrontEnd) {
   EXPECT_EQ(Engine->Finish(), 0);
 }
 
+TEST(UciStartTest, LogRecordsTheDialogueAndIsClosedAtTheEnd) {
+  TemporaryDirectory scratch;
+  std::ofstream(scratch / "logged.ini") << "logging on\n";
+  EngineProcess engine(AbsoluteProgram(), {"logged"}, scratch.Path.string(), scratch / "stderr");
+  engine.Send("uci");
+  engine.Send("isready");
+  EXPECT_TRUE(engine.ReadUntil("readyok"));
+  engine.Send("quit");
+  EXPECT_EQ(engine.Finish(), 0);
+  std::string log = ReadWholeFile(scratch / "logged.log");
+  EXPECT_NE(log.find(" <-- uciok\n"), std::string::npos) << log;
+  EXPECT_NE(log.find(" --> isready\n"), std::string::npos) << log;
+  // An idle engine's "readyok" goes straight out, past the log.
+  EXPECT_EQ(log.find("readyok"), std::string::npos) << log;
+  EXPECT_NE(log.find(" --> quit\n"), std::string::npos) << log;
+  EXPECT_EQ(log.substr(log.size() - 19), "-----------------\n\n");
+}
+
 TEST(UciStartTest, EndOfInputBeforeTheFirstLineEndsWithCodeOne) {
   TemporaryDirectory scratch;
   EngineProcess engine(AbsoluteProgram(), {"starttest"}, scratch.Path.string(), scratch / "stderr");

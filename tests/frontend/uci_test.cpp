@@ -205,6 +205,7 @@ TEST_F(UciTest, SetOptionErrorsAndIgnoredForms) {
   EXPECT_EQ(Handle({"setoption name Hash"}), "info string Error (setoption): Missing Parameter\n");
   EXPECT_EQ(Handle({"setoption name Hash value"}), "info string Error (setoption): Missing Parameter\n");
   EXPECT_EQ(Handle({"setoption name"}), "info string Error (setoption): Missing Parameter\n");
+  EXPECT_EQ(Handle({"setoption name SyzygyPath value\n"}), "info string Error (setoption): Missing Parameter\n");
   EXPECT_EQ(Handle({"setoption name Clear Hash", "setoption name NoSuchOption value 3", "setoption Hash value 3"}),
             "");
   EXPECT_EQ(Settings::MainHash, 10);
