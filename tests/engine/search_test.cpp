@@ -8,6 +8,7 @@
 #include "engine/search.h"
 #include "engine/smp.h"
 #include "search_fixture.h"
+#include "tablebase/probe.h"
 
 namespace {
 
@@ -238,6 +239,43 @@ TEST_F(SearchTest, NodeCountersStartAtZeroAndTheTableFillsAgain) {
   const std::uint64_t first = Statistics.InnerNodes();
   ThinkToDepth(game, 1);
   EXPECT_LT(Statistics.InnerNodes(), first);  // cleared at the start of the search
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(SearchTest, FailedTablebaseProbeIsNoKnownResult) {
+  ChessGame game = FromFen("4k3/8/8/8/8/8/8/Q3K3 w - - 0 1");
+  const int savedMaxMen = TbMaxMen;
+  TbMaxMen = 6;  // as if tables were registered: the probe is made and fails
+  int probe = 12345;
+  EXPECT_FALSE(ProbeForPruning(game, probe, Statistics[0]));
+  EXPECT_EQ(probe, 12345);
+  EXPECT_EQ(Statistics[0].SyzygyHits, 0u);
+  TbMaxMen = savedMaxMen;
+}
+
+TEST(TablebaseReference, FirstProbeSetsTheReferenceAndWorseMovesAreDropped) {
+  struct Step {
+    int Probe;  // the opponent's view after the move
+    bool Dropped;
+    int Reference;
+  };
+  // Without a value for the node: the first probe, then the lowest, decide.
+  const Step steps[] = {{0, false, 0}, {2, true, 0}, {-2, false, -2}, {0, true, -2}, {-2, false, -2}};
+  bool haveReference = false;
+  int reference = NoTablebaseValue;
+  for (const Step& s : steps) {
+    EXPECT_EQ(TablebaseDropsMove(s.Probe, reference, haveReference), s.Dropped) << s.Probe;
+    EXPECT_EQ(reference, s.Reference);
+  }
+  // A node known to be won (value 2) keeps only moves that leave the
+  // opponent lost.
+  haveReference = true;
+  reference = -2;
+  EXPECT_TRUE(TablebaseDropsMove(0, reference, haveReference));
+  EXPECT_FALSE(TablebaseDropsMove(-2, reference, haveReference));
 }
 
 }  // namespace
