@@ -99,6 +99,8 @@ void LoadConfiguration(const char* baseName) {
   }
 
   ClockSettings::Reset();
+  // The learning file has no reader yet and no tablebase can be registered,
+  // so learning stays off and the probes find nothing.
   OpenBooks();
 }
 
