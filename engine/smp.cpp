@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 
+#include "engine/driver.h"
 #include "engine/evalweights.h"
 #include "engine/game.h"
 #include "engine/pawns.h"
@@ -19,7 +20,6 @@
 #include "support/output.h"
 #include "support/spinlock.h"
 
-#include "engine/driver.h"
 
 Worker* WorkerPool[MaxWorkers] = {};
 std::atomic<int> ThreadCount{1};
