@@ -297,7 +297,11 @@ int PrintPvFromHash(ChessGame& game, int pvLength, Move* pv) {
     Printer.Print(ChannelStdout, true, " (%s)", MoveToText(pos, SearchPonderMove));
   int length = 0;
   UndoRecord undo;
+  // Every front end's thinking line ends in "pv" (or its own header) and
+  // leaves the moves to this function, the first one included.
+  const char* first = pvLength > 0 ? MoveToText(pos, pv[0]) : nullptr;
   if (pvLength > 0 && pos.MakeMove(pv[0], undo)) {
+    Printer.Print(ChannelStdout, true, " %s", first);
     length = 1;
     for (; length < pvLength && length < MaxPly; ++length) {
       const char* text = MoveToText(pos, pv[length]);

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -99,6 +100,23 @@ protected:
 
   // Waits for the "bestmove" of a search; every line before it must be
   // thinking output, and the move must be legal on referee's board.
+  // A thinking line's PV starts with the root move and plays legally from
+  // the searched position to its end.
+  static void ExpectLegalPv(const Referee& referee, const std::string& line) {
+    if (line.rfind("info ", 0) != 0) return;
+    const std::size_t at = line.find(" pv ");
+    if (at == std::string::npos) return;
+    std::istringstream moves(line.substr(at + 4));
+    Referee after = referee;
+    std::string move;
+    while (moves >> move) {
+      if (!after.Play(move)) {
+        ADD_FAILURE() << "PV move " << move << " is not legal in: " << line;
+        return;
+      }
+    }
+  }
+
   std::string AwaitBestMove(Referee& referee, int timeoutMs = 60000) {
     for (;;) {
       auto line = Engine->ReadLine(timeoutMs);
@@ -108,6 +126,7 @@ protected:
       }
       EXPECT_TRUE(IsUciLine(*line)) << *line;
       EXPECT_EQ(line->find("Error"), std::string::npos) << *line;
+      ExpectLegalPv(referee, *line);
       if (line->rfind("bestmove ", 0) != 0) continue;
       std::string move = BestMoveOf(*line);
       EXPECT_TRUE(referee.IsLegal(move)) << *line << " after" << referee.MovesText();
