@@ -202,14 +202,18 @@ TEST_F(TranspositionTableTest, WritersRacingOnOneBucketNeverShowAMixedEntry) {
   auto scoreOf = [](int i) { return -150000 + 997 * i; };
   auto moveOf = [](int i) { return MakeMoveWord(i, 63 - i); };
   std::atomic<bool> done{false};
+  std::atomic<int> writing{0};
   std::vector<std::thread> writers;
   for (int w = 0; w < 3; w++)
     writers.emplace_back([&, w] {
       for (int n = 0; !done.load(std::memory_order_relaxed); n++) {
         const int i = (n * 7 + w) % Positions;
         TranspositionTable::StoreExact(keys[i], scoreOf(i), (n * 13 + w) % 64, 0, moveOf(i), 0);
+        if (n == 0) writing.fetch_add(1);
       }
     });
+  // On a loaded machine the writers may start late: read only while they race.
+  while (writing.load() < 3) std::this_thread::yield();
   int hits = 0, wrong = 0;
   for (int round = 0; round < 300000; round++) {
     const int i = round % Positions;
