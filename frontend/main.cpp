@@ -25,10 +25,10 @@ void InitEngineTables() {
   TranspositionTable::Allocate(Settings::MainHash);
   SyzygyEnabled = true;
   ScaleEvalWeights();
-  InitEval();
-  // Settings changed later (configuration file, options) take effect at once.
-  SettingsHooks::MainHashChanged = [] { TranspositionTable::Allocate(Settings::MainHash); };
-  SettingsHooks::PruneMarginsChanged = [] { ScaleEvalWeights(); };
+  // The second run builds the king-in-the-square table on real distances and
+  // hooks the pruning settings to the weights; the table's own initialiser
+  // hooks "mainhash".
+  if (InitEval()) std::fprintf(stderr, "Could not allocate the pawn hash table\n");
 }
 
 }  // namespace
