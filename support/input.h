@@ -9,7 +9,7 @@ class Logger;
 // descriptor and the bytes already read agree about what is waiting.
 class LineReader {
 public:
-  static constexpr int BufferSize = 4096;
+  static constexpr int BufferSize = 16384;
 
   explicit LineReader(int descriptor) : Descriptor(descriptor) {}
   // Reads from another descriptor; whatever was buffered is dropped.
@@ -38,8 +38,11 @@ private:
 
 namespace Input {
 
-// The size of a line buffer: lines of at most 4094 characters.
-inline constexpr int LineSize = 4095;
+// The size of a line buffer. A game holds up to 800 plies, and a GUI sends
+// them all in one "position fen ... moves ..." line (about 4900 characters
+// with promotions and a FEN): a shorter limit would cut such a line in two
+// and lose moves, so lines hold up to 16382 characters.
+inline constexpr int LineSize = 16383;
 
 // Set by a handler that wants the same line read again: the next ReadLine
 // returns it (without logging it twice) and IsAvailable answers true.

@@ -73,14 +73,22 @@ TEST_F(PipeInput, CarriageReturnsBeforeTheLineEndAreDropped) {
   EXPECT_EQ(Next(), "<end>");
 }
 
-TEST_F(PipeInput, OverLongLineComesInPiecesOf4094) {
-  Send(std::string(4093, 'x'));
+TEST_F(PipeInput, OverLongLineComesInPieces) {
+  const int longest = Input::LineSize - 1;
+  Send(std::string(longest - 1, 'x'));
   EXPECT_FALSE(Reader.IsReady(Input::LineSize));
-  Send(std::string(5000 - 4093, 'x') + "\nnext\n");
+  Send(std::string(906 + 1, 'x') + "\nnext\n");
   EXPECT_TRUE(Reader.IsReady(Input::LineSize));
-  EXPECT_EQ(Next(), std::string(4094, 'x'));
+  EXPECT_EQ(Next(), std::string(longest, 'x'));
   EXPECT_EQ(Next(), std::string(906, 'x') + "\n");
   EXPECT_EQ(Next(), "next\n");
+}
+
+TEST_F(PipeInput, WholeGamePositionLineArrivesInOnePiece) {
+  std::string line = "position fen rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1 moves";
+  for (int ply = 0; ply < 800; ply++) line += " e7e8q";
+  Send(line + "\n");
+  EXPECT_EQ(Next(), line + "\n");
 }
 
 TEST_F(PipeInput, LongLineLargerThanThePipeReadsInOrder) {
