@@ -62,7 +62,8 @@ QUELM_SCALAR_SETTINGS(QUELM_DEFINE_SETTING)
 int PruneAlphaMargin[9] = {100, 100, 100, 100, 100, 100, 100, 100, 100};
 int PruneBetaMargin[9] = {100, 100, 100, 100, 100, 100, 100, 100, 100};
 char CtgBook[81] = "";
-char SyzygyPath[256] = "D:/SYZYGY";
+// No drive letter on this system: without a configured path no tables.
+char SyzygyPath[256] = "<empty>";
 
 }  // namespace Settings
 
@@ -75,7 +76,7 @@ void (*PruneMarginsChanged)() = nullptr;
 
 namespace {
 
-constexpr const char* DefaultSyzygyPath = "D:/SYZYGY";
+constexpr const char* DefaultSyzygyPath = "<empty>";
 constexpr int DefaultMargin = 100;
 
 // Copies at most maxLength characters and always terminates; destination

@@ -274,7 +274,7 @@ TEST_F(IniFileTest, ResetRestoresEveryDefault) {
   EXPECT_EQ(ConfiguredBooks.Count, 0);
   EXPECT_FALSE(Settings::CtgBookSet);
   EXPECT_STREQ(Settings::CtgBook, "");
-  EXPECT_STREQ(Settings::SyzygyPath, "D:/SYZYGY");
+  EXPECT_STREQ(Settings::SyzygyPath, "<empty>");
   EXPECT_FALSE(Settings::Ponder);
   EXPECT_EQ(Settings::MultiPv, 1);
   EXPECT_EQ(Settings::DefaultVariant, 0);
@@ -319,7 +319,7 @@ const char DefaultReport[] =
     "Easy Move                = 1\n"
     "Bookfile                 = \n"
     "Variant                  = 0\n"
-    "Syzygy path       = D:/SYZYGY\n"
+    "Syzygy path       = <empty>\n"
     "Syzygy probe in quiescense = 0\n"
     "Syzygy probe depth in search = 8 quarterplies\n"
     "\n";
