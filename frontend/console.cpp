@@ -23,8 +23,10 @@
 #include "engine/timeman.h"
 #include "engine/tt.h"
 #include "frontend/bench.h"
+#include "frontend/learning.h"
 #include "frontend/settings.h"
 #include "frontend/uci.h"
+#include "frontend/xboard.h"
 #include "support/clock.h"
 #include "support/input.h"
 #include "support/output.h"
@@ -411,6 +413,14 @@ int ConsoleFrontEnd::HandleCommand(const char* line) {
     Settings::DefaultVariant = Is(variant, "fischerandom") ? VariantChess960 : VariantNormal;
     Game.ChessVariant = Settings::DefaultVariant;
     if (!Is(variant, "off") && !Is(variant, "fischerandom")) print("Variant unknown\n");
+  } else if (Is(command, "xboard")) {
+    return HandOver(new XboardFrontEnd);
+  } else if (Is(command, "learn")) {
+    const char* depth = words.Rest();
+    LearnCommand(Game, depth ? depth : "");
+  } else if (Is(command, "deeplearn")) {
+    const char* depth = words.Rest();
+    DeepLearnCommand(Game, depth ? depth : "");
   } else if (Is(command, "hash")) {
     const char* megabytes = words.Word();
     if (!megabytes) return missing(), 0;

@@ -1,6 +1,7 @@
 // The console front end: a person at a terminal plays against the engine,
 // lets it ponder and analyse, sets options and runs the measuring tools.
-// Its "uci" command hands the dialogue over to a nested UCI front end.
+// Its "uci" and "xboard" commands hand the dialogue over to a nested front
+// end of that protocol for the rest of the run.
 #pragma once
 
 #include "frontend/frontend.h"
@@ -46,7 +47,7 @@ private:
   void RootProbeCommand();
   void QuiescenceScore();
   void ListMoves();
-  // "uci": the nested front end runs until its "quit"; its result.
+  // "uci", "xboard": the nested front end runs until its "quit"; its result.
   int HandOver(FrontEnd* nested);
   // A word that is no command: a move of the game, or an error.
   void PlayUserMove(const char* word);

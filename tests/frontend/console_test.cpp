@@ -10,6 +10,9 @@
 #include "engine/driver.h"
 #include "engine/movetext.h"
 #include "engine/smp.h"
+#include "frontend/learning.h"
+#include "shared_data.h"
+#include "tablebase/probe.h"
 
 namespace {
 
@@ -214,9 +217,15 @@ TEST_F(ConsoleTest, ResultStoresTheCodeAndEndsTheEnginesPart) {
   EXPECT_EQ(Console.EngineSide, 1);
 }
 
-TEST_F(ConsoleTest, CommandsOfOtherIssuesAreAnsweredAsUnknownWords) {
-  EXPECT_EQ(Handle({"book my.bin", "learn 10", "deeplearn 12"}),
-            "ERROR - book: Illegal move\nERROR - learn: Illegal move\nERROR - deeplearn: Illegal move\n");
+TEST_F(ConsoleTest, BookCommandIsAnsweredAsAnUnknownWord) {
+  EXPECT_EQ(Handle({"book my.bin"}), "ERROR - book: Illegal move\n");
+}
+
+TEST_F(ConsoleTest, LearningCommandsNeedADepthAndTheLearningTable) {
+  ASSERT_EQ(ActiveLearning, nullptr);
+  EXPECT_EQ(Handle({"learn", "deeplearn"}), "");
+  EXPECT_EQ(Handle({"learn 4", "deeplearn 4"}), "Learning is not enabled\nLearning is not enabled\n");
+  EXPECT_EQ(Console.Game.GamePly, 0);
 }
 
 TEST_F(ConsoleTest, TablebaseCommandsReportAFailedProbe) {
@@ -227,6 +236,32 @@ TEST_F(ConsoleTest, TablebaseCommandsReportAFailedProbe) {
   EXPECT_EQ(output,
             "ERROR - szwdl: Probe failed\nERROR - szdtz: Probe failed\nERROR - szdtzroot: Probe failed\n");
   EXPECT_EQ(Console.Game.Moves.Count, moves);  // the user may still play every move
+}
+
+TEST_F(ConsoleTest, TablebaseCommandsAnswerFromTheTables) {
+  REQUIRE_SHARED_FILE(tables, "syzygy/KQvK.rtbw");
+  StreamCapture quiet(1, Scratch / "found");
+  InitTablebases(tables.parent_path().c_str());
+  quiet.Finish();
+  Handle({"setboard 4k3/8/8/8/8/8/8/3QK3 w - -"});
+  const int moves = Console.Game.Moves.Count;
+  const std::string won = Handle({"szwdl", "szdtz", "szdtzroot"});
+  Handle({"setboard 4k3/8/8/8/8/8/8/3QK3 b - -"});
+  const std::string lost = Handle({"szwdl", "szdtz"});
+  Settings::SzDepth = -1;
+  const std::string off = Handle({"szwdl"});
+  InitTablebases("");
+
+  EXPECT_EQ(won.find("Position is won\nPosition is won, conversion in "), 0u) << won;
+  const std::size_t list = won.find(" moves (can be off by 1)\nThe following moves have the best result:\n ");
+  ASSERT_NE(list, std::string::npos) << won;
+  // Ten moves to a line: every queen move but the one giving the queen away.
+  EXPECT_EQ(CountOf(won.substr(list), "\n"), 4) << won;
+  EXPECT_EQ(won.find("d1d8"), std::string::npos) << won;
+  EXPECT_EQ(lost.find("Position is lost\nPosition is lost, conversion in "), 0u) << lost;
+  EXPECT_EQ(off, "ERROR - szwdl: Probe failed\n");
+  Handle({"setboard 4k3/8/8/8/8/8/8/3QK3 w - -"});
+  EXPECT_EQ(Console.Game.Moves.Count, moves);
 }
 
 TEST_F(ConsoleTest, ThinkingHandlerStopsOnlyForItsCommands) {
@@ -379,6 +414,23 @@ TEST_F(ConsoleTest, SessionHandsOverToUciForGood) {
   EXPECT_NE(output.find("id name The Quelm 3.43"), std::string::npos) << output;
   EXPECT_EQ(ActiveFrontEnd, &Console);
   EXPECT_EQ(Console.Game.GamePly, 0);  // the UCI game was its own
+  EXPECT_EQ(output.find("Goodbye"), std::string::npos) << output;
+}
+
+TEST_F(ConsoleTest, SessionHandsOverToXboardForGood) {
+  const std::string output = Session({
+      {"W[1]> ", "xboard"},
+      {"", "protover 2"},
+      {"done=1", "new"},
+      {"", "force"},
+      {"", "e2e4"},
+      {"", "ping 7"},
+      {"pong 7", "quit"},
+  });
+  EXPECT_FALSE(TimedOut) << output;
+  EXPECT_EQ(RunResult, 0);
+  EXPECT_EQ(ActiveFrontEnd, &Console);
+  EXPECT_EQ(Console.Game.GamePly, 0);
   EXPECT_EQ(output.find("Goodbye"), std::string::npos) << output;
 }
 
