@@ -143,7 +143,7 @@ TEST(RootProbe, MissingTableLeavesTheListUntouched) {
   LoadSharedTables();
   ChessGame game;
   // Two queens against a rook: no such table among the shared ones.
-  ASSERT_FALSE(game.SetFEN("8/8/8/3k4/8/2r5/8/KQQ5 w - - 0 1"));
+  ASSERT_FALSE(game.SetFEN("7r/8/8/3k4/8/8/8/KQQ5 w - - 0 1"));
   const MoveList before = game.Moves;
   EXPECT_FALSE(RootProbe(game));
   ASSERT_EQ(game.Moves.Count, before.Count);
