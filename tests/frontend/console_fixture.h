@@ -46,7 +46,8 @@ public:
 };
 
 // One step of a session: wait until expect has appeared in the output (after
-// what the previous step waited for), then send the line.
+// what the previous step waited for), then send the line. A line "@" sends
+// instead the rest of the output line that expect began.
 struct SessionStep {
   std::string Expect;
   std::string Send;
@@ -93,13 +94,17 @@ protected:
     StreamCapture capture(1, outputPath);
     std::thread typist([&] {
       std::size_t searchFrom = 0;
+      std::string echo;
       auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
       for (const SessionStep& step : steps) {
         while (!step.Expect.empty()) {
           const std::string output = ReadWholeFile(outputPath);
           const std::size_t found = output.find(step.Expect, searchFrom);
-          if (found != std::string::npos) {
-            searchFrom = found + step.Expect.size();
+          const std::size_t after = found == std::string::npos ? found : found + step.Expect.size();
+          const std::size_t lineEnd = after == std::string::npos ? after : output.find('\n', after);
+          if (found != std::string::npos && (step.Send != "@" || lineEnd != std::string::npos)) {
+            searchFrom = after;
+            if (step.Send == "@") echo = output.substr(after, lineEnd - after);
             break;
           }
           if (std::chrono::steady_clock::now() > deadline) {
@@ -109,7 +114,7 @@ protected:
           }
           std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
-        const std::string text = step.Send + "\n";
+        const std::string text = (step.Send == "@" ? echo : step.Send) + "\n";
         if (write(pipeEnds[1], text.data(), text.size()) != static_cast<ssize_t>(text.size())) break;
       }
       close(pipeEnds[1]);

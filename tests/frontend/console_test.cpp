@@ -387,6 +387,22 @@ TEST_F(ConsoleTest, SessionPondersOnTheExpectedReplyAndTakesItBack) {
   EXPECT_EQ(Console.Mode, ModeIdle);
 }
 
+TEST_F(ConsoleTest, SessionPonderHitBecomesTheEnginesMove) {
+  const std::string output = Session({
+      {"W[1]> ", "sd 3"},
+      {"", "hard"},
+      {"", "e2e4"},
+      {"Pondermove: ", "@"},
+      {"ponderhit\n", ""},
+      {"Computer's move: ", "force"},
+      {"W[3]> ", "quit"},
+  });
+  EXPECT_FALSE(TimedOut) << output;
+  EXPECT_EQ(CountOf(output, "Computer's move: "), 2) << output;
+  EXPECT_EQ(output.find("ERROR"), std::string::npos) << output;
+  EXPECT_EQ(Console.Game.GamePly, 4);
+}
+
 TEST_F(ConsoleTest, SessionAnalysesUntilExit) {
   const std::string output = Session({
       {"W[1]> ", "post"},
