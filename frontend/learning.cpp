@@ -20,6 +20,7 @@
 #include "engine/movepick.h"
 #include "engine/movetext.h"
 #include "engine/root.h"
+#include "engine/smp.h"
 #include "engine/stats.h"
 #include "engine/timeman.h"
 #include "engine/tt.h"
@@ -159,6 +160,9 @@ bool Learning::Add(const KeyPair& key, int score, int depth) {
 }
 
 void Learning::ReleaseOutgrown() {
+  // Every caller runs between searches; should one ever run while worker
+  // threads search, the outgrown arrays simply wait for a later call.
+  if (AnyWorkerRunning()) return;
   for (LearningContainer& container : Containers) container.ReleaseOutgrown();
 }
 
