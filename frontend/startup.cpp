@@ -16,6 +16,7 @@
 #include "frontend/messages.h"
 #include "frontend/settings.h"
 #include "support/input.h"
+#include "tablebase/probe.h"
 #include "support/logger.h"
 #include "support/output.h"
 #include "support/platform.h"
@@ -99,9 +100,9 @@ void LoadConfiguration(const char* baseName) {
   }
 
   ClockSettings::Reset();
-  // The learning file has no reader yet and no tablebase can be registered,
-  // so learning stays off and the probes find nothing.
+  // The learning file has no reader yet, so learning stays off.
   OpenBooks();
+  if (SyzygyEnabled) InitTablebases(Settings::SyzygyPath);
 }
 
 void CloseConfiguration() {

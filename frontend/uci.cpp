@@ -19,8 +19,10 @@
 #include "engine/timeman.h"
 #include "engine/tt.h"
 #include "frontend/settings.h"
+#include "frontend/startup.h"
 #include "support/input.h"
 #include "support/output.h"
+#include "tablebase/probe.h"
 
 namespace {
 
@@ -629,6 +631,9 @@ void UciFrontEnd::SetOption(const char* line) {
     }
     std::memcpy(Settings::SyzygyPath, rest, length);
     Settings::SyzygyPath[length] = '\0';
+    // A GUI names the tables only through this option: they are looked up
+    // again at once (between searches), not just at the next start.
+    if (SyzygyEnabled) InitTablebases(Settings::SyzygyPath);
     return;
   }
   const char* valueText = tokens.Next();

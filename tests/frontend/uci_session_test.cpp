@@ -13,6 +13,7 @@
 
 #include "engine_process.h"
 #include "referee.h"
+#include "shared_data.h"
 #include "support/capture.h"
 
 namespace {
@@ -54,7 +55,7 @@ std::vector<std::string> DefaultGreeting() {
       "option name LMRExtraScout type spin min 0 max 12 default 4",
       "option name KingSafety type spin min 25 max 400 default 100",
       "option name KingShield type spin min 25 max 400 default 100",
-      "option name SyzygyPath type string default D:/SYZYGY",
+      "option name SyzygyPath type string default <empty>",
       "option name SyzygyDepth type spin min 0 max 256 default 8",
       "option name SyzygyQsearch type check default false",
       "uciok",
@@ -148,12 +149,14 @@ TEST_F(UciSessionTest, GreetingListsEveryOptionWithItsDefault) {
   EXPECT_EQ(Engine->Finish(), 0);
 }
 
+// Options are taken without a word, except the tablebase path, whose tables
+// are looked up at once and counted.
 TEST_F(UciSessionTest, SettingsOfEveryOptionTypeAreTakenSilently) {
   Greet();
   EXPECT_EQ(Exchange({"setoption name Hash value 16", "setoption name Ponder value true",
                       "setoption name Clear Hash", "setoption name SyzygyPath value /no/such/tables",
                       "setoption name MultiPV value 3", "setoption name UCI_ShowCurrLine value false"}),
-            std::vector<std::string>{});
+            std::vector<std::string>{"info string Found 0 tablebases."});
   Engine->Send("quit");
   EXPECT_EQ(Engine->Finish(), 0);
 }
@@ -265,6 +268,38 @@ TEST_F(UciSessionTest, PositionWithoutMovesIsAnsweredWithTheNullMove) {
   EXPECT_EQ(Engine->ReadLine().value_or(""), "readyok");
   Engine->Send("stop");
   EXPECT_TRUE(Engine->ReadUntil("bestmove 0000"));
+  Engine->Send("quit");
+  EXPECT_EQ(Engine->Finish(), 0);
+}
+
+// The tables a GUI names through the option are used at once: in won
+// endings the engine never plays a move that the tables call a draw or a loss
+// (the forbidden moves are the independent prober's drawing and losing moves).
+TEST_F(UciSessionTest, TablebasesNamedByTheGuiKeepTheWin) {
+  REQUIRE_SHARED_FILE(tables, "syzygy");
+  Greet();
+  const auto found = Exchange({"setoption name SyzygyPath value " + tables.string()});
+  bool announced = false;
+  for (const std::string& line : found) announced |= line.find("tablebases") != std::string::npos;
+  EXPECT_TRUE(announced) << "no tablebase count after the path was set";
+
+  struct Case {
+    const char* fen;
+    std::vector<std::string> forbidden;
+  };
+  const Case cases[] = {
+      {"1K1k4/1P6/8/8/8/8/r7/2R5 w - - 0 1", {"c1a1", "c1c2"}},  // Lucena: KRP v KR
+      {"8/8/8/8/8/2k5/8/KBN5 w - - 0 1", {"b1c2", "c1b3"}},      // KBN v K
+      {"8/8/8/3k4/8/8/8/KBN5 w - - 0 1", {"b1e4"}},
+  };
+  for (const Case& c : cases) {
+    Referee referee;
+    ASSERT_TRUE(referee.SetFen(c.fen));
+    Engine->Send(std::string("position fen ") + c.fen);
+    Engine->Send("go depth 6");
+    const std::string move = AwaitBestMove(referee);
+    for (const std::string& bad : c.forbidden) EXPECT_NE(move, bad) << c.fen;
+  }
   Engine->Send("quit");
   EXPECT_EQ(Engine->Finish(), 0);
 }
