@@ -200,14 +200,16 @@ void Think(ChessGame& game, const Move* ponderMove) {
     int bound = Statistics[0].LastScore + 180;
     int step = 0;
     result = SearchRoot(*copy, worker, bound, depth * 4, tbValue);
-    while (result >= bound && bound < Infinity && !StopSearch.load()) {
+    while (result >= bound && bound < Infinity && !StopSearch.load() && !RootSearchInterrupted) {
       TimeLimits::IterationUnfinished = false;
       TimeLimits::NewBestPending = (MultiPvLines[0].Pv[0] & 0xffff) != (BestMove & 0xffff);
       for (MultiPvLine& line : MultiPvLines) line.Depth = depth - 1;
       bound = NextAspirationBound(result, step);
       result = SearchRoot(*copy, worker, bound, depth * 4, tbValue);
     }
-    if (StopSearch.load()) break;
+    // An iteration cut short without a stop has no score to keep: the
+    // moves it finished are in BestMove already, as after a stop.
+    if (StopSearch.load() || RootSearchInterrupted) break;
 
     Statistics[0].LastScore = result;
     IterationScores[depth] = result;

@@ -25,6 +25,7 @@
 MultiPvLine MultiPvLines[MaxMultiPv];
 int MultiPvCount = 1;
 RootMoveRecord RootRecords[256];
+bool RootSearchInterrupted = false;
 
 namespace {
 
@@ -100,6 +101,7 @@ int SearchRoot(ChessGame& game, Worker& worker, int beta, int depthQ, int tbValu
   const int last = MultiPvCount - 1;
   char text[256];
 
+  RootSearchInterrupted = false;
   ++stats.InnerNodes;
   if ((stats.InnerNodes & 4095) == 0) CheckTime(game, worker, 0);
   const bool inCheck = pos.InCheck();
@@ -170,6 +172,7 @@ int SearchRoot(ChessGame& game, Worker& worker, int beta, int depthQ, int tbValu
     pos.UnmakeMove(undo);
     if (abort || worker.ShouldStop()) {
       LogLine("Interrupted search\n");
+      RootSearchInterrupted = true;
       if (abort && !worker.ShouldStop() && frontEnd)
         frontEnd->Info(scout ? "Aborted at the root (scout): Likely SMP bug\n"
                              : "Aborted at the root (pv): Likely SMP Bug\n");

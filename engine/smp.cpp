@@ -1,12 +1,13 @@
 // The workers of the search and the split points through which they share a
 // node. Worker 0 is the main thread, made before main; the worker threads
-// that would join it at split points are not started by this build, so the
-// pool holds one worker and no node is ever split.
+// join and leave the pool between searches.
 #include "engine/smp.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <new>
+#include <thread>
 
 #include "engine/driver.h"
 #include "engine/evalweights.h"
@@ -19,7 +20,6 @@
 #include "frontend/settings.h"
 #include "support/output.h"
 #include "support/spinlock.h"
-
 
 Worker* WorkerPool[MaxWorkers] = {};
 std::atomic<int> ThreadCount{1};
@@ -35,8 +35,53 @@ struct MainWorkerHolder {
 };
 MainWorkerHolder CreateMainWorker;
 
+// Entry i belongs to worker i; entry 0 stays empty (the main thread).
+WorkerThread* WorkerThreads[MaxWorkers] = {};
+
 void CopyRecords(const PlyStack& from, PlyStack& to, int plies) {
   for (int i = 0; i < plies; ++i) to.Records[i] = from.Records[i];
+}
+
+bool TrySpinLock(std::atomic<std::uint32_t>& word) { return word.exchange(1, std::memory_order_acquire) == 0; }
+
+// A waiting loop's pause. More workers than free processors (tests run side
+// by side, or a machine busy elsewhere) must not starve the ones that work,
+// so the wait yields now and then.
+void Relax(unsigned& rounds) {
+  CpuPause();
+  if ((++rounds & 1023) == 0) std::this_thread::yield();
+}
+
+// The shared alpha of a split node: helpers read it without the lock.
+std::atomic_ref<std::int32_t> SharedAlpha(SplitPoint& sp) { return std::atomic_ref<std::int32_t>(sp.Record->Picker.Alpha); }
+
+// A helper's own split points hold other helpers: it may serve only a split
+// point below its topmost one, which is where an owner that helps it works.
+bool MayHelp(Worker& candidate, const Worker& owner, int threads) {
+  const int own = candidate.OwnSplitPoints.load(std::memory_order_relaxed);
+  return threads < 3 || own == 0 || candidate.SplitPoints[own - 1].Helpers[owner.Id].load(std::memory_order_relaxed);
+}
+
+void StopWorkerThread(int index) {
+  WorkerThread* thread = WorkerThreads[index];
+  WorkerThreads[index] = nullptr;
+  WorkerPool[index] = nullptr;
+  if (!thread) return;
+  thread->Exit.store(true, std::memory_order_release);
+  thread->MaySleep.store(false, std::memory_order_release);
+  thread->Event.Signal();
+  // A sleeping thread has its running flag clear as well: only the end of
+  // Run says that it no longer touches its worker, so it is joined before
+  // its memory goes.
+  thread->Join();
+  delete thread;
+}
+
+// The exit handlers free the tables the workers read: the threads end first.
+void ParkWorkersAtExit() {
+  if (ThreadCount.load() <= 1) return;
+  if (WorkerPool[0] && WorkerPool[0]->State.load() == WorkerBusy) StopSearch.store(true);
+  SetNumberOfThreads(1);
 }
 
 }  // namespace
@@ -50,7 +95,7 @@ Worker::Worker()
       Id(NextWorkerId), Lock(0), AbortFlag(false), State(WorkerUnusable) {
   Stacks = new (std::nothrow) PlyStack[MaxStackLevels];
   if (!Stacks) return;
-  if (Id < MaxWorkers && PawnHash::Allocate(PawnHashes[Id])) return;
+  if (Id >= MaxWorkers || PawnHash::Allocate(PawnHashes[Id])) return;
   State.store(WorkerIdle, std::memory_order_release);
   ++NextWorkerId;
 }
@@ -61,7 +106,7 @@ void Worker::Free() {
   delete[] Stacks;
   Stacks = nullptr;
   if (State.load(std::memory_order_relaxed) != WorkerUnusable) {
-    if (Id < MaxWorkers) PawnHash::Free(PawnHashes[Id]);
+    PawnHash::Free(PawnHashes[Id]);
     --NextWorkerId;
     State.store(WorkerUnusable, std::memory_order_relaxed);
   }
@@ -69,20 +114,26 @@ void Worker::Free() {
 
 bool Worker::ShouldStop() {
   if (StopSearch.load(std::memory_order_relaxed) || AbortFlag.load(std::memory_order_relaxed)) return true;
-  for (int i = 0; i < OwnSplitPoints; ++i) {
+  const int own = OwnSplitPoints.load(std::memory_order_relaxed);
+  for (int i = 0; i < own; ++i) {
     if (!SplitPoints[i].Aborted.load(std::memory_order_relaxed)) continue;
-    for (int j = i + 1; j < OwnSplitPoints; ++j) SplitPoints[j].Aborted.store(true, std::memory_order_relaxed);
-    AbortFlag.store(true, std::memory_order_relaxed);
+    // The split points above lie inside the aborted node: their helpers stop too.
+    for (int j = i + 1; j < own; ++j) SplitPoints[j].Aborted.store(true, std::memory_order_relaxed);
     return true;
   }
+  // The work in hand lies inside every split point of the stack. Unlike an
+  // abort flag, which is cleared whenever a split point is left, this cannot
+  // be forgotten while an outer split point still needs stopping.
+  for (int level = 0; level <= SplitLevel; ++level)
+    if (SplitStack[level]->Aborted.load(std::memory_order_relaxed)) return true;
   return false;
 }
 
 void Worker::Abort() {
+  // The worker's own abort flag stays as it is: an owner that takes itself
+  // back after a helper's cut-off has not been stopped.
   SpinGuard guard(Lock);
-  const int state = State.load(std::memory_order_relaxed);
-  if (OwnSplitPoints > 0 || state == WorkerBusy) AbortFlag.store(true, std::memory_order_relaxed);
-  if (state == WorkerWorkReady) LeaveSplitPoint();
+  if (State.load(std::memory_order_relaxed) == WorkerWorkReady) LeaveSplitPoint();
   State.store(WorkerBusy, std::memory_order_release);
 }
 
@@ -94,7 +145,7 @@ void Worker::JoinSplitPoint() {
     return;
   }
   SplitPoint* sp = SplitStack[SplitLevel];
-  if (!sp->Aborted.load(std::memory_order_relaxed)) {
+  if (!sp->Aborted.load(std::memory_order_acquire)) {
     State.store(WorkerBusy, std::memory_order_release);
     SpinUnlock(Lock);
     bool abort = false;
@@ -107,24 +158,79 @@ void Worker::JoinSplitPoint() {
 
 void Worker::LeaveSplitPoint() {
   SplitPoint* sp = SplitStack[SplitLevel];
+  SplitStack[SplitLevel] = nullptr;
   --SplitLevel;
-  {
-    SpinGuard guard(sp->Lock);
-    sp->Helpers[Id].store(0, std::memory_order_relaxed);
-    sp->HelperCount.fetch_sub(1, std::memory_order_acq_rel);
-  }
   --StackLevel;
   AbortFlag.store(false, std::memory_order_relaxed);
   State.store(WorkerIdle, std::memory_order_release);
+  SpinGuard guard(sp->Lock);
+  sp->Helpers[Id].store(0, std::memory_order_relaxed);
+  sp->HelperCount.fetch_sub(1, std::memory_order_acq_rel);
+}
+
+WorkerThread::~WorkerThread() = default;
+
+void WorkerThread::Run() {
+  if (Settings::GlueCores && SetCurrentThreadAffinity(ProcessorMask{1} << (Work.Id % 64)))
+    Printer.Print(ChannelStdout, true, "Setting Affinity failed\n");
+  Running.store(true, std::memory_order_release);
+  unsigned rounds = 0;
+  while (!Exit.load(std::memory_order_acquire)) {
+    const int state = Work.State.load(std::memory_order_acquire);
+    if (state == WorkerWorkReady) {
+      Work.JoinSplitPoint();
+      continue;
+    }
+    if (state == WorkerIdle && MaySleep.load(std::memory_order_acquire)) {
+      Running.store(false, std::memory_order_release);
+      Event.Wait();
+      Running.store(true, std::memory_order_release);
+      std::memset(Work.History, 0, sizeof Work.History);
+      continue;
+    }
+    Relax(rounds);
+  }
 }
 
 bool SetNumberOfThreads(int count) {
   if (count < 1 || count > MaxWorkers) return true;
-  // Worker threads are not part of this build: one worker is all there is.
-  return count != ThreadCount.load(std::memory_order_relaxed);
+  int current = ThreadCount.load();
+  while (current > count) {
+    --current;
+    ThreadCount.store(current);
+    StopWorkerThread(current);
+  }
+  while (current < count) {
+    WorkerThread* thread = new (std::nothrow) WorkerThread;
+    if (!thread) return true;
+    if (thread->Work.State.load() != WorkerIdle || thread->Work.Id != current) {
+      delete thread;
+      return true;
+    }
+    WorkerThreads[current] = thread;
+    WorkerPool[current] = &thread->Work;
+    if (thread->Start(current)) {
+      WorkerThreads[current] = nullptr;
+      WorkerPool[current] = nullptr;
+      delete thread;
+      return true;
+    }
+    ++current;
+    ThreadCount.store(current);
+    static const bool parkAtExit = std::atexit(ParkWorkersAtExit) == 0;
+    (void)parkAtExit;
+  }
+  return false;
 }
 
 Worker& WakeWorkers() {
+  const int threads = ThreadCount.load();
+  for (int i = 1; i < threads; ++i) {
+    WorkerThread* thread = WorkerThreads[i];
+    if (!thread) continue;
+    thread->MaySleep.store(false, std::memory_order_release);
+    thread->Event.Signal();
+  }
   Worker& main = *WorkerPool[0];
   std::memset(main.History, 0, sizeof main.History);
   main.State.store(WorkerBusy, std::memory_order_release);
@@ -138,17 +244,31 @@ void SendWorkersToSleep() {
   main.State.store(WorkerIdle, std::memory_order_release);
   main.AbortFlag.store(false, std::memory_order_relaxed);
   --main.StackLevel;
+  const int threads = ThreadCount.load();
+  for (int i = 1; i < threads; ++i)
+    if (WorkerThreads[i]) WorkerThreads[i]->MaySleep.store(true, std::memory_order_release);
 }
 
-bool AnyWorkerRunning() { return false; }
-bool AllWorkersAwake() { return true; }
+bool AnyWorkerRunning() {
+  const int threads = ThreadCount.load();
+  for (int i = 1; i < threads; ++i)
+    if (WorkerThreads[i] && WorkerThreads[i]->Running.load(std::memory_order_acquire)) return true;
+  return false;
+}
+
+bool AllWorkersAwake() {
+  const int threads = ThreadCount.load();
+  for (int i = 1; i < threads; ++i)
+    if (WorkerThreads[i] && !WorkerThreads[i]->Running.load(std::memory_order_acquire)) return false;
+  return true;
+}
 
 bool SplitPoint::Offer(SplitPoint& sp, ChessGame& game, Worker& owner, PlyRecord& record, int ply, int best,
                        Move bestMove, bool singularAllowed, int tbValue) {
   sp.Record = &record;
   sp.Board = game;
   sp.Ply = ply;
-  sp.BestScore = best;
+  sp.BestScore.store(best, std::memory_order_relaxed);
   sp.BestMove = bestMove;
   sp.SingularAllowed = singularAllowed;
   sp.HelperCount.store(0, std::memory_order_relaxed);
@@ -163,30 +283,45 @@ bool SplitPoint::Offer(SplitPoint& sp, ChessGame& game, Worker& owner, PlyRecord
       break;
     Worker* candidate = WorkerPool[i];
     if (!candidate || candidate == &owner || candidate->State.load(std::memory_order_acquire) != WorkerIdle) continue;
-    // With three or more workers a worker that owns split points helps only
-    // where its own helpers could come back to it.
-    const bool mayHelp = threads < 3 || candidate->OwnSplitPoints == 0 ||
-                         candidate->SplitPoints[candidate->OwnSplitPoints - 1].Helpers[owner.Id].load();
-    if (!mayHelp) continue;
-    SpinGuard spGuard(sp.Lock);
-    if (sp.Aborted.load(std::memory_order_relaxed)) break;
-    SpinGuard workerGuard(candidate->Lock);
-    if (candidate->State.load(std::memory_order_relaxed) != WorkerIdle) continue;
+    SpinLock(sp.Lock);
+    if (sp.Aborted.load(std::memory_order_relaxed)) {
+      SpinUnlock(sp.Lock);
+      break;
+    }
+    // Owners book while holding their split point; waiting for a worker's
+    // lock there could close a circle with a worker that leaves another
+    // split point, so a worker that is busy with its lock is passed over.
+    if (!TrySpinLock(candidate->Lock)) {
+      SpinUnlock(sp.Lock);
+      continue;
+    }
+    if (candidate->State.load(std::memory_order_acquire) != WorkerIdle || !MayHelp(*candidate, owner, threads) ||
+        candidate->StackLevel + 1 >= MaxStackLevels) {
+      SpinUnlock(candidate->Lock);
+      SpinUnlock(sp.Lock);
+      continue;
+    }
     candidate->State.store(WorkerBooked, std::memory_order_relaxed);
     candidate->AbortFlag.store(false, std::memory_order_relaxed);
     ++candidate->StackLevel;
     candidate->SplitStack[++candidate->SplitLevel] = &sp;
-    CopyRecords(owner.Stack(), candidate->Stack(), ply);
-    candidate->State.store(WorkerWorkReady, std::memory_order_release);
     sp.HelperCount.fetch_add(1, std::memory_order_acq_rel);
     sp.Helpers[candidate->Id].store(1, std::memory_order_relaxed);
+    SpinUnlock(sp.Lock);
+    // The copy is made outside the split point's lock, which the helpers
+    // already booked need for their moves.
+    CopyRecords(owner.Stack(), candidate->Stack(), ply);
+    candidate->State.store(WorkerWorkReady, std::memory_order_release);
+    SpinUnlock(candidate->Lock);
   }
   return sp.HelperCount.load(std::memory_order_acquire) > 0;
 }
 
 Move SplitPoint::NextMove(SplitPoint& sp, std::uint32_t& score, ChessGame& game, Worker& worker) {
+  // The node has searched a move already, so the picker is past the stage
+  // that may run internal deepening: nothing is searched under the lock.
   SpinGuard guard(sp.Lock);
-  return MovePicker::NextMove(*sp.Record, score, game, worker, sp.Ply, true);
+  return MovePicker::NextMove(*sp.Record, score, game, worker, sp.Ply, false);
 }
 
 void SplitPoint::SearchMoves(SplitPoint& sp, Worker& worker, bool& abort) {
@@ -196,13 +331,16 @@ void SplitPoint::SearchMoves(SplitPoint& sp, Worker& worker, bool& abort) {
   SearchStatistics& stats = Statistics[worker.Id];
   PlyRecord& record = *sp.Record;
   PlyRecord& own = worker.Stack().Records[sp.Ply];
+  const auto alpha = SharedAlpha(sp);
   const bool inCheck = pos.InCheck();
   const int beta = record.Picker.Beta;
   const int depth = record.Picker.Depth;
   const bool probing = SyzygyProbing.load(std::memory_order_relaxed) && !inCheck;
 
   std::uint32_t orderingScore;
-  for (Move move; (move = NextMove(sp, orderingScore, game, worker)) != NoMove;) {
+  while (!worker.ShouldStop()) {
+    const Move move = NextMove(sp, orderingScore, game, worker);
+    if (move == NoMove) break;
     UndoRecord undo;
     if (!pos.MakeMove(move, undo)) continue;
     int childTb = NoTablebaseValue;
@@ -223,49 +361,52 @@ void SplitPoint::SearchMoves(SplitPoint& sp, Worker& worker, bool& abort) {
       }
     }
     own.CurrentMove = move;
+    const bool pvWindow = beta - alpha.load(std::memory_order_relaxed) > 1;
     bool reducible;
-    const int extension =
-        GetExtension(beta - record.Picker.Alpha > 1 ? PvNode : ScoutNode, game, move, inCheck, depth - 4, orderingScore,
-                     undo, &reducible, worker.Id);
+    const int extension = GetExtension(pvWindow ? PvNode : ScoutNode, game, move, inCheck, depth - 4, orderingScore,
+                                       undo, &reducible, worker.Id);
     const int newDepth = depth + extension - 4;
     int reduction = 0;
     if (reducible && orderingScore < ReducibleScoreLimit)
-      reduction = std::min(std::max(newDepth - 3, 0),
-                           beta - record.Picker.Alpha > 1 ? Settings::LmrPv : Settings::LmrScout);
+      reduction = std::min(std::max(newDepth - 3, 0), pvWindow ? Settings::LmrPv : Settings::LmrScout);
 
     int score = 0, a = 0;
     bool childAbort = false;
     for (;;) {
-      a = record.Picker.Alpha;
+      a = alpha.load(std::memory_order_relaxed);
       score = -Search(ScoutNode, game, worker, sp.Ply + 1, -a - 1, -a, newDepth - reduction, sp.SingularAllowed,
                       childTb, &childAbort);
-      if (childAbort || worker.ShouldStop()) break;
-      if (score <= a) break;
+      if (childAbort || worker.ShouldStop() || score <= a) break;
       if (reduction > 0) {
         reduction = 0;
         continue;
       }
-      if (record.Picker.Alpha <= a) break;
+      if (alpha.load(std::memory_order_relaxed) <= a) break;
     }
     while (!childAbort && !worker.ShouldStop() && score > a && beta - a > 1) {
       score = -Search(PvNode, game, worker, sp.Ply + 1, -beta, -a, newDepth, sp.SingularAllowed, childTb, &childAbort);
-      if (record.Picker.Alpha <= a || score <= record.Picker.Alpha) break;
-      a = record.Picker.Alpha;
+      const int now = alpha.load(std::memory_order_relaxed);
+      if (now <= a || score <= now) break;
+      a = now;
     }
     pos.UnmakeMove(undo);
     if (childAbort || worker.ShouldStop()) {
+      // The move's score is lost, so the node's result would be incomplete:
+      // its owner must not take it for a searched node.
+      sp.Aborted.store(true, std::memory_order_release);
       abort = true;
       break;
     }
 
-    if (score <= sp.BestScore) continue;
+    if (score <= sp.BestScore.load(std::memory_order_relaxed)) continue;
     SpinGuard guard(sp.Lock);
-    if (score <= sp.BestScore) continue;
-    sp.BestScore = score;
+    if (score <= sp.BestScore.load(std::memory_order_relaxed)) continue;
+    sp.BestScore.store(score, std::memory_order_relaxed);
     sp.BestMove = move;
-    if (score > record.Picker.Alpha) record.Picker.Alpha = score;
+    if (score > alpha.load(std::memory_order_relaxed)) alpha.store(score, std::memory_order_relaxed);
+    PlyRecord& ownerRecord = sp.OwnerStack->Records[sp.Ply];
     if (score >= beta) {
-      sp.Aborted.store(true, std::memory_order_relaxed);
+      sp.Aborted.store(true, std::memory_order_release);
       ++stats.CutNodes;
       TranspositionTable::StoreLower(pos.Keys(), score, depth, sp.Ply, move, 0);
       if (score < MateBound)
@@ -273,92 +414,120 @@ void SplitPoint::SearchMoves(SplitPoint& sp, Worker& worker, bool& abort) {
       else if (!(move & (MoveCapture | MovePromotion)))
         record.MateKiller = move;
       UpdateHistory(worker, depth + extension, pos.Board[MoveFrom(move)], move);
-      sp.OwnerStack->Records[sp.Ply].Pv[sp.Ply] = move;
-      sp.OwnerStack->Records[sp.Ply].PvLength = sp.Ply + 1;
+      ownerRecord.Pv[sp.Ply] = move;
+      ownerRecord.PvLength = sp.Ply + 1;
       break;
     }
     UpdatePv(worker.Stack(), move, sp.Ply);
-    PlyRecord& ownerRecord = sp.OwnerStack->Records[sp.Ply];
     for (int i = sp.Ply; i < own.PvLength; ++i) ownerRecord.Pv[i] = own.Pv[i];
     ownerRecord.PvLength = own.PvLength;
   }
 }
 
-int SplitPoint::MasterSearch(SplitPoint& sp, ChessGame&, Worker& worker, Move& bestMove, bool& abort) {
+int SplitPoint::MasterSearch(SplitPoint& sp, ChessGame& game, Worker& worker, Move& bestMove, bool& abort) {
   ++worker.StackLevel;
   CopyRecords(*sp.OwnerStack, worker.Stack(), sp.Ply);
   SplitPoint::SearchMoves(sp, worker, abort);
   const int beta = sp.Record->Picker.Beta;
-  if (!sp.Aborted.load() && !worker.ShouldStop() && !abort) {
+  if (!sp.Aborted.load(std::memory_order_acquire) && !worker.ShouldStop() && !abort) {
+    // Waiting for the helpers, the owner is free to help them in turn.
     worker.State.store(WorkerIdle, std::memory_order_release);
-    for (unsigned rounds = 1; sp.HelperCount.load(std::memory_order_acquire) > 0; ++rounds) {
-      if (worker.Id == 0 && (rounds & 4095) == 0) {
-        ChessGame game;
-        static_cast<Position&>(game) = sp.Board;
-        CheckTime(game, worker, sp.Ply);
+    unsigned rounds = 0, polls = 0;
+    while (sp.HelperCount.load(std::memory_order_acquire) > 0) {
+      if (worker.State.load(std::memory_order_acquire) == WorkerWorkReady) {
+        worker.JoinSplitPoint();
+        continue;
       }
-      if (sp.Aborted.load() || worker.ShouldStop()) {
-        if (!worker.ShouldStop() && sp.BestScore < beta)
+      bool stop;
+      {
+        // An owner that books this worker changes its levels under this
+        // lock; the clock and the stop test read them.
+        SpinGuard guard(worker.Lock);
+        if (worker.State.load(std::memory_order_acquire) != WorkerIdle) continue;
+        if (worker.Id == 0 && (++polls & 4095) == 0) CheckTime(game, worker, sp.Ply);
+        stop = sp.Aborted.load(std::memory_order_acquire) || worker.ShouldStop();
+        if (stop && !worker.ShouldStop() && sp.BestScore.load(std::memory_order_relaxed) < beta)
           Printer.Print(ChannelStderr, false, "# Set to Finished for unclear reasons\n");
-        sp.Aborted.store(true);
-        worker.Abort();
+      }
+      if (stop) {
+        sp.Aborted.store(true, std::memory_order_release);
         break;
       }
-      if (worker.State.load(std::memory_order_acquire) == WorkerWorkReady) worker.JoinSplitPoint();
-      CpuPause();
+      Relax(rounds);
     }
-    if (sp.HelperCount.load(std::memory_order_acquire) == 0) {
-      worker.Abort();
+    worker.Abort();
+    // Helpers that were stopped leave moves unsearched: only a split point
+    // that ran out of moves, or one cut off, gives a result.
+    if (!sp.Aborted.load(std::memory_order_acquire)) {
       bestMove = sp.BestMove;
-      return sp.BestScore;
+      return sp.BestScore.load(std::memory_order_relaxed);
     }
+  } else if (abort && !sp.Aborted.load(std::memory_order_acquire) && !worker.ShouldStop()) {
+    Printer.Print(ChannelStderr, false, "# Aborted for unclear reasons\n");
   }
-  sp.Aborted.store(true);
-  while (sp.HelperCount.load(std::memory_order_acquire) > 0) {
+
+  sp.Aborted.store(true, std::memory_order_release);
+  for (unsigned rounds = 0; sp.HelperCount.load(std::memory_order_acquire) > 0; Relax(rounds)) {
     for (int i = 0; i < MaxWorkers; ++i) {
-      if (!sp.Helpers[i].load() || !WorkerPool[i]) continue;
+      if (!sp.Helpers[i].load(std::memory_order_relaxed) || !WorkerPool[i]) continue;
       Worker& helper = *WorkerPool[i];
       SpinGuard guard(helper.Lock);
-      if (helper.State.load() == WorkerWorkReady)
+      // Leaving clears the mark under the helper's own lock: a mark seen
+      // here means the helper is still at this split point.
+      if (!sp.Helpers[i].load(std::memory_order_relaxed)) continue;
+      const int state = helper.State.load(std::memory_order_relaxed);
+      if (state == WorkerWorkReady && helper.SplitStack[helper.SplitLevel] == &sp)
         helper.LeaveSplitPoint();
-      else if (helper.State.load() == WorkerBusy || helper.OwnSplitPoints > 0)
-        helper.AbortFlag.store(true);
+      else if (state == WorkerBusy || helper.OwnSplitPoints.load(std::memory_order_relaxed) > 0)
+        helper.AbortFlag.store(true, std::memory_order_relaxed);
     }
-    CpuPause();
   }
-  abort = sp.BestScore < beta;
+  const int best = sp.BestScore.load(std::memory_order_relaxed);
+  abort = best < beta;
   bestMove = sp.BestMove;
-  return std::max(sp.BestScore, sp.Record->Picker.Alpha);
+  return std::max(best, sp.Record->Picker.Alpha);
 }
 
 bool SplitSearch(ChessGame& game, Worker& worker, PlyRecord& record, int ply, int& best, int& alpha, Move& bestMove,
                  bool singularAllowed, int tbValue, bool& abort) {
   if (abort) Printer.Print(ChannelStderr, false, "# Entered SplitSearch while search should have been aborted\n");
-  if (worker.OwnSplitPoints >= MaxSplitPoints - 1) {
+  const int own = worker.OwnSplitPoints.load(std::memory_order_relaxed);
+  if (own >= MaxSplitPoints - 1) {
     Printer.Print(ChannelStderr, false, "# Failed split due to full splitpoint stack for worker %d\n", worker.Id);
     return false;
   }
-  SplitPoint& sp = worker.SplitPoints[worker.OwnSplitPoints];
+  // Every level of the stacks is taken: the node goes on alone.
+  if (worker.StackLevel + 1 >= MaxStackLevels || worker.SplitLevel + 1 >= MaxStackLevels) return false;
+  SplitPoint& sp = worker.SplitPoints[own];
   sp.OwnerStack = &worker.Stack();
   sp.OwnerId = worker.Id;
   sp.BestMove = NoMove;
   sp.Aborted.store(false);
   sp.TbReference = NoTablebaseValue;
   record.Picker.Alpha = alpha;
-  ++worker.OwnSplitPoints;
-  worker.SplitStack[++worker.SplitLevel] = &sp;
+  {
+    // Other owners read the count and levels under this lock when they book.
+    SpinGuard guard(worker.Lock);
+    worker.OwnSplitPoints.store(own + 1, std::memory_order_relaxed);
+    worker.SplitStack[++worker.SplitLevel] = &sp;
+  }
   if (!SplitPoint::Offer(sp, game, worker, record, ply, best, bestMove, singularAllowed, tbValue)) {
-    --worker.SplitLevel;
-    --worker.OwnSplitPoints;
+    SpinGuard guard(worker.Lock);
+    worker.SplitStack[worker.SplitLevel--] = nullptr;
+    worker.OwnSplitPoints.store(own, std::memory_order_relaxed);
     ++Statistics[worker.Id].FailedSplits;
     return false;
   }
   ++Statistics[worker.Id].Splits;
-  best = SplitPoint::MasterSearch(sp, game, worker, bestMove, abort);
+  bool splitAbort = false;
+  best = SplitPoint::MasterSearch(sp, game, worker, bestMove, splitAbort);
   alpha = std::max(alpha, record.Picker.Alpha);
-  --worker.OwnSplitPoints;
-  --worker.SplitLevel;
-  --worker.StackLevel;
-  abort = worker.ShouldStop();
+  {
+    SpinGuard guard(worker.Lock);
+    worker.OwnSplitPoints.store(own, std::memory_order_relaxed);
+    worker.SplitStack[worker.SplitLevel--] = nullptr;
+    --worker.StackLevel;
+  }
+  abort = splitAbort || worker.ShouldStop();
   return true;
 }

@@ -1,6 +1,7 @@
-// The search workers: worker 0 is the main thread, the others (a later
-// addition) help at split points. Each worker owns its history table, its
-// stack of ply-record blocks and its split points; the pool lists them.
+// The search workers: worker 0 is the main thread, workers 1..31 are threads
+// that sleep on their events between searches and, during one, wait to help
+// at split points. Each worker owns its history table, its stack of
+// ply-record blocks and its split points; the pool lists them.
 #pragma once
 
 #include <atomic>
@@ -9,6 +10,8 @@
 #include "engine/move.h"
 #include "engine/movepick.h"
 #include "engine/position.h"
+#include "support/platform.h"
+#include "support/thread.h"
 
 class ChessGame;
 struct Worker;
@@ -26,7 +29,10 @@ enum WorkerState : int {
 };
 
 // A node searched by several workers: its owner's block, its ply record
-// (the shared picker and window) and position, and who helps.
+// (the shared picker and window) and position, and who helps. The lock
+// guards the helper map and count, the best score and move, the tablebase
+// reference and the shared picker; the node's alpha in the record is read
+// without it and written under it.
 struct SplitPoint {
   SplitPoint();
 
@@ -40,7 +46,7 @@ struct SplitPoint {
   std::int32_t OwnerId;
   std::int32_t Ply;
   std::int32_t TbReference;  // -99 none
-  std::int32_t BestScore;
+  std::atomic<std::int32_t> BestScore;  // read outside the lock only to skip it
   std::atomic<std::int32_t> HelperCount;
   std::atomic<std::uint32_t> Lock;
 
@@ -61,7 +67,10 @@ struct Worker {
   SplitPoint SplitPoints[MaxSplitPoints];
   SplitPoint* SplitStack[MaxStackLevels];
   PlyStack* Stacks;  // MaxStackLevels blocks
-  std::int32_t OwnSplitPoints;
+  // Read by owners that look for helpers, so shared.
+  std::atomic<std::int32_t> OwnSplitPoints;
+  // The levels change under the lock, or by the worker itself while no
+  // other worker can book it.
   std::int32_t SplitLevel;  // -1 none
   std::int32_t StackLevel;  // -1 idle
   std::int32_t Id;
@@ -74,18 +83,39 @@ struct Worker {
   PlyRecord& Record(int ply) { return Stacks[StackLevel].Records[ply]; }
 
   void Free();
+  // True when the work in hand can no longer count: a stop, an abort asked
+  // by the owner of a split point this worker helps at, or an aborted split
+  // point anywhere on its split stack.
   bool ShouldStop();
+  // Takes the worker back for its own search: off a split point it was
+  // booked for and not yet started, and busy, so nobody books it again.
   void Abort();
   void JoinSplitPoint();
+  // Called with the worker's lock held.
   void LeaveSplitPoint();
 };
 
-// Entry 0 is worker 0, the main thread.
+// A search worker with a thread of its own. Between searches it sleeps on
+// its event; during one (may-sleep clear) it waits for a split point.
+class WorkerThread : public Thread {
+public:
+  WorkerThread() = default;
+  ~WorkerThread() override;
+  void Run() override;
+
+  Worker Work;
+  AutoResetEvent Event;
+  std::atomic<bool> Exit{false};
+  std::atomic<bool> MaySleep{true};
+  // The running flag is the base's Running: clear while asleep.
+};
+
+// Entry 0 is worker 0, the main thread. Entries change only between searches.
 extern Worker* WorkerPool[MaxWorkers];
 extern std::atomic<int> ThreadCount;
 
-// True on failure. More than one worker needs the worker threads, which this
-// build does not start yet: only 1 succeeds.
+// Grows or shrinks the pool to count workers (1..32); true on failure, when
+// the pool keeps the workers it could make. Only between searches.
 bool SetNumberOfThreads(int count);
 // Readies every worker for a search and returns worker 0.
 Worker& WakeWorkers();
