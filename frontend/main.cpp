@@ -8,10 +8,12 @@
 #include "engine/material.h"
 #include "engine/tt.h"
 #include "engine/zobrist.h"
+#include "frontend/console.h"
 #include "frontend/frontend.h"
 #include "frontend/settings.h"
 #include "frontend/startup.h"
 #include "frontend/uci.h"
+#include "frontend/xboard.h"
 #include "support/input.h"
 #include "support/platform.h"
 
@@ -39,15 +41,19 @@ int main(int argc, char** argv) {
   InitEngineTables();
   SetConfigBaseName(argc, argv);
 
-  // The GUI's first line names the dialogue and is not seen by it.
-  char firstLine[32];
-  if (!Input::ReadFirstLine(firstLine, sizeof firstLine)) return 1;
-  if (ChooseFrontEnd(firstLine) != FrontEndChoice::Uci) {
-    // The console and xboard dialogues are not part of this program yet.
-    std::fprintf(stderr, "The Quelm speaks only the UCI dialogue so far: start it with the command \"uci\".\n");
-    return 0;
+  // On a pipe the GUI's first line names the dialogue and is not seen by it;
+  // a person at a terminal always gets the console.
+  FrontEndChoice choice = FrontEndChoice::Console;
+  if (Input::IsPipe()) {
+    char firstLine[32];
+    if (!Input::ReadFirstLine(firstLine, sizeof firstLine)) return 1;
+    choice = ChooseFrontEnd(firstLine);
   }
-  ActiveFrontEnd = new UciFrontEnd;
+  switch (choice) {
+    case FrontEndChoice::Uci: ActiveFrontEnd = new UciFrontEnd; break;
+    case FrontEndChoice::Xboard: ActiveFrontEnd = new XboardFrontEnd; break;
+    case FrontEndChoice::Console: ActiveFrontEnd = new ConsoleFrontEnd; break;
+  }
 
   LoadConfiguration(ConfigBaseName);
   if (Settings::IcsMode == 1) ActiveFrontEnd->IcsFlag = 1;

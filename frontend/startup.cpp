@@ -100,7 +100,7 @@ void LoadConfiguration(const char* baseName) {
   }
 
   ClockSettings::Reset();
-  // The learning file has no reader yet, so learning stays off.
+  if (Settings::Learning) OpenLearning();
   OpenBooks();
   if (SyzygyEnabled) InitTablebases(Settings::SyzygyPath);
 }

@@ -1,7 +1,6 @@
 // Learning across runs of the real program: a game played through UCI with
 // learning on leaves "quelm.plf", and the next run reads it at start-up and
-// lets what it holds decide its search. Enabled once start-up opens the
-// learning file (OpenLearning in LoadConfiguration).
+// lets what it holds decide its search.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -67,7 +66,7 @@ public:
   EngineProcess Engine;
 };
 
-TEST(LearningGameTest, DISABLED_AGamePlayedWithLearningLeavesAFileTheNextRunReadsAndUses) {
+TEST(LearningGameTest, AGamePlayedWithLearningLeavesAFileTheNextRunReadsAndUses) {
   InitZobristKeys();
   InitAttackTables();
   TemporaryDirectory scratch;

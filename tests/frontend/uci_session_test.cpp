@@ -360,13 +360,28 @@ TEST(UciStartTest, EndOfInputBeforeTheFirstLineEndsWithCodeOne) {
   EXPECT_FALSE(engine.ReadLine(1000));
 }
 
-TEST(UciStartTest, OtherDialoguesAreNotAvailableYet) {
-  TemporaryDirectory scratch;
-  EngineProcess engine(AbsoluteProgram(), {"starttest"}, scratch.Path.string(), scratch / "stderr");
-  engine.Send("xboard");
-  EXPECT_EQ(engine.Finish(), 0);
-  EXPECT_FALSE(engine.ReadLine(1000));
-  EXPECT_NE(ReadWholeFile(scratch / "stderr").find("UCI"), std::string::npos);
+// The first piped line picks the dialogue by its prefix and is consumed:
+// "ucinewgame" is UCI (which then answers "isready"), "xboard" with more
+// letters is xboard (its feature header first), "Uci" is the console.
+TEST(UciStartTest, FirstPipedLineChoosesTheDialogue) {
+  struct Case {
+    const char* firstLine;
+    const char* expected;  // the first line that tells the dialogue apart
+  };
+  const Case cases[] = {
+      {"ucinewgame", "readyok"},
+      {"xboardxyz", "# feature done=0"},
+      {"Uci", "The Quelm"},
+  };
+  for (const Case& c : cases) {
+    TemporaryDirectory scratch;
+    EngineProcess engine(AbsoluteProgram(), {"starttest"}, scratch.Path.string(), scratch / "stderr");
+    engine.Send(c.firstLine);
+    engine.Send("isready");
+    EXPECT_TRUE(engine.ReadUntil(c.expected, 10000)) << c.firstLine << ":\n" << engine.TranscriptText();
+    engine.Send("quit");
+    EXPECT_EQ(engine.Finish(), 0) << c.firstLine;
+  }
 }
 
 TEST(UciStartTest, MissingMessagesFileIsFatal) {
