@@ -324,6 +324,32 @@ TEST_F(XboardSessionTest, AnalysisFollowsTheBoardUntilExit) {
   EXPECT_EQ(Engine->Finish(), 0);
 }
 
+TEST_F(XboardSessionTest, CommandsRightAfterAnalyzeReachTheAnalysis) {
+  // The move may be waiting before the analysis has begun: it must be
+  // played, and the dialogue must go on.
+  Engine->Send("new");
+  Engine->Send("force");
+  Engine->Send("analyze");
+  Engine->Send("e2e4");
+  Engine->Send("ping 50");
+  auto pong = Engine->ReadUntil("pong", 30000);
+  EXPECT_EQ(pong.value_or(""), "pong 50") << Engine->TranscriptText();
+  Engine->Send("exit");
+  Engine->Send("e7e5");
+  ExpectQuietUntilPong(51);
+  Engine->Send("undo");
+  Engine->Send("undo");
+  Engine->Send("e2e5");
+  EXPECT_EQ(Engine->ReadUntil("Illegal", 30000).value_or(""), "Illegal move: e2e5");
+  Engine->Send("quit");
+  EXPECT_EQ(Engine->Finish(), 0);
+}
+
+TEST_F(XboardSessionTest, EndOfInputDuringAnalysisEndsTheProgram) {
+  Engine->Send("analyze");
+  EXPECT_EQ(Engine->Finish(), 0);
+}
+
 TEST_F(XboardSessionTest, HintAnswersWithoutKeepingTheEngineFromQuit) {
   Referee referee;
   Engine->Send("new");
