@@ -39,7 +39,9 @@ struct PawnHashEntry {
   std::uint64_t Pawnkey;
 };
 
-struct PawnHash {
+// Each slot on a cache line of its own: every worker counts its probes in its
+// slot at every evaluation, and neighbours must not fight over the line.
+struct alignas(64) PawnHash {
   static constexpr int Entries = 16384;
 
   PawnHashEntry* Table = nullptr;

@@ -28,8 +28,9 @@ private:
 };
 
 // One worker's counters; the last block of fields is written in record 0
-// only (results of the last search).
-struct SearchStatistics {
+// only (results of the last search). Each record starts a cache line, so
+// that workers counting nodes side by side never share one.
+struct alignas(64) SearchStatistics {
   StatCounter<std::uint64_t> InnerNodes;           // node and root search
   StatCounter<std::uint64_t> QNodes;               // quiescence search
   StatCounter<std::uint64_t> IterationStartNodes;  // all nodes when this iteration began

@@ -1,0 +1,72 @@
+// The SMP benchmark: time to a fixed depth on the ten benchmark positions for
+// 1, 2, 4 and 8 threads, and the speed-up over one thread. Disabled among the
+// tests; run it with
+//   engine_tests --gtest_also_run_disabled_tests --gtest_filter='*SmpBenchmark*'
+// QUELM_SMP_DEPTH sets the depth (default 12), QUELM_SMP_RUNS the runs per
+// thread count (default 1; the times are summed).
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+
+#include "engine/smp.h"
+#include "search_fixture.h"
+
+namespace {
+
+// The console benchmark's positions.
+constexpr const char* BenchPositions[] = {
+    "r3kn1r/pp2bpp1/2p1bn1p/q2p4/3P3B/2NBP2P/PPQ1NPP1/1K1R3R w kq -",
+    "2kr2nr/ppp2ppp/2b1pq2/8/1b1PP3/2NBBPP1/PP5P/R2QK2R b KQ -",
+    "2rq1rk1/pb3ppp/1p2p3/n7/3PP3/3B1N2/P2Q1PPP/3RR1K1 w - -",
+    "r1bqr1kb/pp5p/4ppp1/2pPP3/2P2P2/8/P2QB1PP/1RB1K2R w K -",
+    "1r2q1k1/p1rn3p/1pp1pp2/P2n4/1P1P4/Q4N2/5PPP/2RR1BK1 w - -",
+    "r2q1rk1/pppnb1pp/8/3P1p2/N1PQ4/8/PP2B1PP/R4RK1 b - -",
+    "r3rbk1/1bqn1ppp/pp1ppn2/8/2PNP3/2N1BP2/PP1Q2PP/2RR1BK1 w - -",
+    "r1bq1rk1/1pp1bppp/p1p5/2n1P3/3N4/2N5/PPP2PPP/R1BQR1K1 b - -",
+    "r2qr1k1/pp3pbp/n5p1/2pP1b2/2Q1nB2/2N2N2/PP2BPPP/3R1RK1 w - -",
+    "r3k2r/pp1bb1pp/1q2pn2/3pB3/1P6/2PB4/P4PPP/RN1Q1RK1 w kq -",
+};
+
+int FromEnvironment(const char* name, int fallback) {
+  const char* text = std::getenv(name);
+  return text && std::atoi(text) > 0 ? std::atoi(text) : fallback;
+}
+
+TEST_F(SearchTest, DISABLED_SmpBenchmark) {
+  const int depth = FromEnvironment("QUELM_SMP_DEPTH", 12);
+  const int runs = FromEnvironment("QUELM_SMP_RUNS", 1);
+  TranspositionTable::Allocate(64);
+  double reference = 0;
+  std::uint64_t referenceNodes = 0;
+  std::printf("depth %d, %d run(s) of %zu positions\n", depth, runs, std::size(BenchPositions));
+  std::printf("%7s %9s %13s %11s %8s %8s %8s\n", "threads", "seconds", "nodes", "nps", "speedup", "nodes x", "splits");
+  for (const int threads : {1, 2, 4, 8}) {
+    Settings::Cpus = threads;
+    double seconds = 0;
+    std::uint64_t nodes = 0;
+    std::int64_t splits = 0;
+    for (int run = 0; run < runs; ++run) {
+      for (const char* fen : BenchPositions) {
+        ChessGame game = FromFen(fen);
+        TranspositionTable::Clear();
+        const auto start = std::chrono::steady_clock::now();
+        ThinkToDepth(game, depth);
+        seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        nodes += Statistics.InnerNodes() + Statistics.QNodes();
+        splits += Statistics.Splits();
+        EXPECT_EQ(Statistics[0].Depth, depth) << fen;
+      }
+    }
+    if (threads == 1) {
+      reference = seconds;
+      referenceNodes = nodes;
+    }
+    std::printf("%7d %9.3f %13llu %11.0f %8.2f %8.2f %8lld\n", threads, seconds, static_cast<unsigned long long>(nodes),
+                nodes / seconds, reference / seconds, static_cast<double>(nodes) / referenceNodes,
+                static_cast<long long>(splits));
+    std::fflush(stdout);
+  }
+  SetNumberOfThreads(1);
+}
+
+}  // namespace
