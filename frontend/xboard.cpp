@@ -132,8 +132,9 @@ int XboardFrontEnd::Run() {
       if (HandleDeferred(line)) return 1;
       continue;
     }
-    // Analysis comes before the engine's own move: a GUI that analyses a
-    // game without "force" must not see the engine play in it.
+    // Waiting input first (the end of input too), then analysis before the
+    // engine's own move: a GUI that analyses without "force" must not see
+    // the engine play in its analysis.
     if (Input::IsAvailable() || Mode == ModeAfterAnalysis) {
       if (!ReadAndHandle()) return 1;
     } else if (Mode == ModeAnalysing) {
