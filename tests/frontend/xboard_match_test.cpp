@@ -198,10 +198,12 @@ TEST_F(XboardMatchTest, XboardGuiPlaysAMatchAgainstFairyMax) {
   const std::string directory = Scratch.Path.string();
   const std::string games = Scratch / "games.pgn";
   const std::string debug = Scratch / "xboard.debug";
-  // xboard keeps its settings in the home directory: the scratch one here.
-  // Without a window it must not wait for a click on its exit message.
+  // xboard saves its settings on exit into the user's home directory: not
+  // here, and not anywhere but the scratch directory if it does. Without a
+  // window it must not wait for a click on its exit message.
   const std::vector<std::string> arguments = {
-      "HOME=" + directory, VirtualDisplay, "-a", XboardProgram, "-noGUI", "-xexit", "-fcp",
+      "HOME=" + directory, VirtualDisplay, "-a", XboardProgram, "-noGUI", "-xexit", "-saveSettingsOnExit",
+      "false", "-saveSettingsFile", Scratch / "xboardrc", "-fcp",
       AbsoluteProgram() + " gui", "-fd", directory, "-scp", FairyMaxProgram, "-sd", directory, "-mg", "2",
       "-tc", "0:10", "-inc", "0", "-ponder", "-autoCallFlag", "true", "-saveGameFile", games, "-debug",
       "-nameOfDebugFile", debug};
