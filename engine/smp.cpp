@@ -78,9 +78,15 @@ void StopWorkerThread(int index) {
 }
 
 // The exit handlers free the tables the workers read: the threads end first.
+// Between searches they sleep and are joined. An exit from inside a search
+// (nothing does that) could leave a helper waiting for the main thread, so
+// then the workers are only told to stop, not waited for.
 void ParkWorkersAtExit() {
   if (ThreadCount.load() <= 1) return;
-  if (WorkerPool[0] && WorkerPool[0]->State.load() == WorkerBusy) StopSearch.store(true);
+  if (WorkerPool[0] && WorkerPool[0]->State.load() == WorkerBusy) {
+    StopSearch.store(true);
+    return;
+  }
   SetNumberOfThreads(1);
 }
 
