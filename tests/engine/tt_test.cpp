@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "frontend/frontend.h"
+#include "stub_front_end.h"
 #include "frontend/settings.h"
 
 namespace {
@@ -253,43 +254,12 @@ void* LimitedAllocate(std::size_t bytes) {
   return bytes <= Limit ? std::calloc(bytes, 1) : nullptr;
 }
 
-class RecordingInfo : public FrontEnd {
-public:
-  RecordingInfo() : Saved(ActiveFrontEnd) { ActiveFrontEnd = this; }
-  ~RecordingInfo() override { ActiveFrontEnd = Saved; }
-  int Run() override { return 0; }
-  void StartUp() override {}
-  void Prompt() override {}
-  void SearchStarted() override {}
-  void SendCurrentMove(int, const Move*, int, int) override {}
-  void SendStatus(int) override {}
-  bool SendCurrentLine(int, int) override { return false; }
-  bool SendPv(int, char, int, int) override { return false; }
-  bool SendMultiPv(int, int, int) override { return false; }
-  bool SendRefutation(const Move*, int) override { return false; }
-  void SendWhisper() override {}
-  bool GetPost() override { return false; }
-  void SetPost(bool) override {}
-  void Info(const char* text) override { Infos.push_back(text); }
-  int HandleCommand(const char*) override { return 0; }
-  int HandleCommandThinking(const char*) override { return 0; }
-  int HandleCommandPondering(const char*) override { return 0; }
-  int HandleCommandAnalysing(const char*) override { return 0; }
-  int HandleCommandAfterAnalysis(const char*) override { return 0; }
-  void SendBestMove() override {}
-  void SendError(const char*, const char*) override {}
-  void Quit() override {}
-  std::vector<std::string> Infos;
-
-private:
-  FrontEnd* Saved;
-};
 
 TEST_F(TranspositionTableTest, SizeIsClampedToTheBuildsRange) {
   Requests.clear();
   Limit = std::size_t{2} << 20 | 64;
   TranspositionTable::AllocateMemory = LimitedAllocate;
-  RecordingInfo frontEnd;
+  StubFrontEnd frontEnd(ProtocolConsole);
 
   EXPECT_FALSE(TranspositionTable::Allocate(0));
   EXPECT_EQ(TranspositionTable::Megabytes(), 1);
@@ -304,7 +274,7 @@ TEST_F(TranspositionTableTest, SizeIsClampedToTheBuildsRange) {
 }
 
 TEST_F(TranspositionTableTest, FailedAllocationKeepsAUsableSmallerTableAndSaysSo) {
-  RecordingInfo frontEnd;
+  StubFrontEnd frontEnd(ProtocolConsole);
   TranspositionTable::AllocateMemory = LimitedAllocate;
   Requests.clear();
   Limit = (std::size_t{4} << 20) + 64;
@@ -326,7 +296,7 @@ TEST_F(TranspositionTableTest, FailedAllocationKeepsAUsableSmallerTableAndSaysSo
 
 TEST_F(TranspositionTableTest, MainHashSettingReallocatesAndReportsWhatItGot) {
   ASSERT_NE(SettingsHooks::MainHashChanged, nullptr);
-  RecordingInfo frontEnd;
+  StubFrontEnd frontEnd(ProtocolConsole);
   const int saved = Settings::MainHash;
   TranspositionTable::AllocateMemory = LimitedAllocate;
   Limit = (std::size_t{2} << 20) + 64;
