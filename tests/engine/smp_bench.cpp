@@ -8,8 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "engine/smp.h"
-#include "search_fixture.h"
+#include "smp_fixture.h"
 
 namespace {
 
@@ -32,7 +31,7 @@ int FromEnvironment(const char* name, int fallback) {
   return text && std::atoi(text) > 0 ? std::atoi(text) : fallback;
 }
 
-TEST_F(SearchTest, DISABLED_SmpBenchmark) {
+TEST_F(SmpTest, DISABLED_SmpBenchmark) {
   const int depth = FromEnvironment("QUELM_SMP_DEPTH", 12);
   const int runs = FromEnvironment("QUELM_SMP_RUNS", 1);
   TranspositionTable::Allocate(64);
@@ -41,7 +40,6 @@ TEST_F(SearchTest, DISABLED_SmpBenchmark) {
   std::printf("depth %d, %d run(s) of %zu positions\n", depth, runs, std::size(BenchPositions));
   std::printf("%7s %9s %13s %11s %8s %8s %8s\n", "threads", "seconds", "nodes", "nps", "speedup", "nodes x", "splits");
   for (const int threads : {1, 2, 4, 8}) {
-    Settings::Cpus = threads;
     double seconds = 0;
     std::uint64_t nodes = 0;
     std::int64_t splits = 0;
@@ -50,7 +48,7 @@ TEST_F(SearchTest, DISABLED_SmpBenchmark) {
         ChessGame game = FromFen(fen);
         TranspositionTable::Clear();
         const auto start = std::chrono::steady_clock::now();
-        ThinkToDepth(game, depth);
+        ThinkOnThreads(game, threads, depth);
         seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         nodes += Statistics.InnerNodes() + Statistics.QNodes();
         splits += Statistics.Splits();
@@ -66,7 +64,6 @@ TEST_F(SearchTest, DISABLED_SmpBenchmark) {
                 static_cast<long long>(splits));
     std::fflush(stdout);
   }
-  SetNumberOfThreads(1);
 }
 
 }  // namespace
