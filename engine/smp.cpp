@@ -53,7 +53,9 @@ void Relax(unsigned& rounds) {
 }
 
 // The shared alpha of a split node: helpers read it without the lock.
-std::atomic_ref<std::int32_t> SharedAlpha(SplitPoint& sp) { return std::atomic_ref<std::int32_t>(sp.Record->Picker.Alpha); }
+std::atomic_ref<std::int32_t> SharedAlpha(SplitPoint& sp) {
+  return std::atomic_ref<std::int32_t>(sp.Record->Picker.Alpha);
+}
 
 // A helper's own split points hold other helpers: it may serve only a split
 // point below its topmost one, which is where an owner that helps it works.
