@@ -3,7 +3,6 @@
 // kept in a table keyed by the position's pawn key.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 
 #include "engine/bitboard.h"

@@ -19,7 +19,6 @@ enum PieceKind : int { Pawn = 1, Knight = 2, King = 3, Bishop = 5, Rook = 6, Que
 constexpr int PieceCode(int colour, int kind) { return colour * 8 + kind; }
 constexpr int ColourOf(int code) { return (code - 1) >> 3; }
 constexpr int KindOf(int code) { return code & 7; }
-constexpr bool IsSlider(int code) { return (code & 4) != 0; }
 
 inline constexpr int UndefinedSquare = 8;
 

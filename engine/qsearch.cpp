@@ -3,7 +3,6 @@
 // position is quiet.
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 
 #include "engine/eval.h"
 #include "engine/evalweights.h"

@@ -96,7 +96,7 @@ void ParkWorkersAtExit() {
 
 SplitPoint::SplitPoint()
     : OwnerStack(nullptr), Record(nullptr), Board(), Helpers{}, Aborted(false), BestMove(0), SingularAllowed(false),
-      OwnerId(0), Ply(0), TbReference(NoTablebaseValue), BestScore(0), HelperCount(0), Lock(0) {}
+      Ply(0), TbReference(NoTablebaseValue), BestScore(0), HelperCount(0), Lock(0) {}
 
 Worker::Worker()
     : History{}, SplitPoints{}, SplitStack{}, Stacks(nullptr), OwnSplitPoints(0), SplitLevel(-1), StackLevel(-1),
@@ -508,7 +508,6 @@ bool SplitSearch(ChessGame& game, Worker& worker, PlyRecord& record, int ply, in
   if (worker.StackLevel + 1 >= MaxStackLevels || worker.SplitLevel + 1 >= MaxStackLevels) return false;
   SplitPoint& sp = worker.SplitPoints[own];
   sp.OwnerStack = &worker.Stack();
-  sp.OwnerId = worker.Id;
   sp.BestMove = NoMove;
   sp.Aborted.store(false);
   sp.TbReference = NoTablebaseValue;

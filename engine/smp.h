@@ -43,7 +43,6 @@ struct SplitPoint {
   std::atomic<bool> Aborted;
   Move BestMove;
   bool SingularAllowed;
-  std::int32_t OwnerId;
   std::int32_t Ply;
   std::int32_t TbReference;  // -99 none
   std::atomic<std::int32_t> BestScore;  // read outside the lock only to skip it
