@@ -1,7 +1,6 @@
 // The quiescence search: stand pat on the static evaluation, then captures,
 // promotions and, on the first quiescence ply, checking moves, until the
 // position is quiet.
-#include <algorithm>
 #include <cstdio>
 
 #include "engine/eval.h"
@@ -49,7 +48,7 @@ int Quiesce(ChessGame& game, Worker& worker, int ply, int alpha, int beta, bool 
   TranspositionTable::Prefetch(pos.Hashkey);
   if (pos.IsPawnStalemate()) return 0;
   std::uint32_t repetitions = 0;
-  if (pos.Fifty >= 100 || pos.IsRepetition(ply, repetitions)) return alpha > 0 ? alpha : beta < 0 ? beta : 0;
+  if (pos.Fifty >= 100 || pos.IsRepetition(ply, repetitions)) return DrawScore(alpha, beta);
 
   record.Maps.Valid = false;
   if (ply >= MaxPly - 1 || pos.Ply >= MaxGamePlies - 1) return Evaluate(pos, record.Maps, worker.Id);
@@ -158,9 +157,7 @@ int Quiesce(ChessGame& game, Worker& worker, int ply, int alpha, int beta, bool 
       return score;
     }
     alpha = score;
-    const PlyRecord& child = stack.Records[ply + 1];
-    for (int i = ply + 1; i < child.PvLength; ++i) record.Pv[i] = child.Pv[i];
-    record.PvLength = std::max(child.PvLength, ply + 1);
+    UpdatePv(stack, move, ply);
   }
 
   if (improved) ++stats.QsearchEfficient;

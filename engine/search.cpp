@@ -38,8 +38,6 @@ inline int DrawishScore(const Position& pos) {
   return material > 1000 ? 1 : material < -1000 ? -1 : 0;
 }
 
-inline int DrawScore(int alpha, int beta) { return alpha > 0 ? alpha : beta < 0 ? beta : 0; }
-
 inline void RememberCut(PlyRecord& record, Move move, int score) {
   if (score < MateBound)
     UpdateKillers(record, move);
@@ -105,7 +103,7 @@ int GetExtension(int nodeType, ChessGame& game, Move move, bool, int remainingDe
                  const UndoRecord& undo, bool* reducible, int thread) {
   Position& pos = game;
   SearchStatistics& stats = Statistics[thread];
-  *reducible = (move & 0xa70000) == 0;
+  *reducible = (move & (MoveCapture | MoveCastle | MoveEnPassant | MovePromotion | MoveNull)) == 0;
   if (pos.InCheck()) {
     *reducible = false;
     ++stats.CheckExtensions;
@@ -300,7 +298,7 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
     }
   }
 
-  if (ply > 126 || pos.Ply > 798) {
+  if (ply >= MaxPly - 1 || pos.Ply >= MaxGamePlies - 1) {
     Trace("<-- MAXPLY reached\n");
     RaiseSelDepth(stats, ply);
     return Evaluate(pos, record.Maps, worker.Id);
@@ -318,7 +316,7 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
       const int value = Quiesce(game, worker, ply + 1, threshold, threshold + 1, true, tbValue);
       if (value <= threshold) {
         Trace("<-- Alpha Razoring (%d)\n", value);
-        return value < -189999 ? value - 1 : value + margin;
+        return value <= -MateBound ? value - 1 : value + margin;
       }
     }
   }

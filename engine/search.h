@@ -24,6 +24,9 @@ inline constexpr std::uint32_t MateFlag = 0x8000000;
 
 enum NodeType : int { PvNode = 1, ScoutNode = 2 };
 
+// The score of a repetition or fifty-move draw: 0, clamped into the window.
+inline int DrawScore(int alpha, int beta) { return alpha > 0 ? alpha : beta < 0 ? beta : 0; }
+
 int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, int beta, int depth,
            bool singularAllowed, int tbValue, bool* abort);
 int Quiesce(ChessGame& game, Worker& worker, int ply, int alpha, int beta, bool withChecks, int tbValue);
