@@ -19,6 +19,7 @@
 #include "engine/timeman.h"
 #include "engine/tt.h"
 #include "frontend/settings.h"
+#include "frontend/tokens.h"
 #include "frontend/startup.h"
 #include "support/input.h"
 #include "support/output.h"
@@ -29,33 +30,6 @@ namespace {
 constexpr const char* EngineVersion = "3.43";
 constexpr const char* StartFen = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w kqKQ -";
 constexpr int MultiPvLines = 20;  // the lines the search keeps
-
-// The words of a command line, split at blanks, tabs and line ends.
-class Tokens {
-public:
-  explicit Tokens(const char* line) : Line(line) {}
-
-  // The next word, or null at the end of the line.
-  const char* Next() {
-    while (Line[Place] && IsBlank(Line[Place])) Place++;
-    if (!Line[Place]) return nullptr;
-    std::size_t start = Place;
-    while (Line[Place] && !IsBlank(Line[Place])) Place++;
-    Word.assign(Line + start, Place - start);
-    LastEnd = Place;
-    return Word.c_str();
-  }
-  // The raw text after the one character that ended the last word.
-  const char* RestOfLine() const { return Line[LastEnd] ? Line + LastEnd + 1 : Line + LastEnd; }
-
-private:
-  static bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-
-  const char* Line;
-  std::size_t Place = 0;
-  std::size_t LastEnd = 0;
-  std::string Word;
-};
 
 bool Is(const char* token, const char* word) { return token && std::strcmp(token, word) == 0; }
 

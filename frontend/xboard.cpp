@@ -21,6 +21,7 @@
 #include "engine/timeman.h"
 #include "engine/tt.h"
 #include "frontend/settings.h"
+#include "frontend/tokens.h"
 #include "support/input.h"
 #include "support/output.h"
 
@@ -31,37 +32,6 @@ constexpr const char* EngineVersion = "3.43";
 // thinks; a search under the game's own clock could keep the engine deaf to
 // the user's move for minutes.
 constexpr std::int64_t HintTimeMs = 1000;
-
-// The words of a command line, split at blanks, tabs and line ends.
-class Tokens {
-public:
-  explicit Tokens(const char* line) : Line(line ? line : "") {}
-
-  // The next word, or null at the end of the line.
-  const char* Next() {
-    while (Line[Place] && IsBlank(Line[Place])) Place++;
-    if (!Line[Place]) return nullptr;
-    std::size_t start = Place;
-    while (Line[Place] && !IsBlank(Line[Place])) Place++;
-    Word.assign(Line + start, Place - start);
-    return Word.c_str();
-  }
-  // What follows the last word, without the blanks before it and the line end.
-  std::string Rest() const {
-    std::size_t from = Place;
-    while (Line[from] && IsBlank(Line[from])) from++;
-    std::string rest = Line + from;
-    while (!rest.empty() && IsBlank(rest.back())) rest.pop_back();
-    return rest;
-  }
-
-private:
-  static bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-
-  const char* Line;
-  std::size_t Place = 0;
-  std::string Word;
-};
 
 bool Is(const char* token, const char* word) { return token && std::strcmp(token, word) == 0; }
 
