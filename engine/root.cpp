@@ -63,25 +63,6 @@ int LineOfChild(const PlyStack& stack, Move move, Move* line) {
   return length;
 }
 
-int RootExtension(const Position& pos, Move move, int depthQ, const UndoRecord& undo, SearchStatistics& stats) {
-  if (pos.InCheck()) {
-    ++stats.CheckExtensions;
-    return 4;
-  }
-  const int captured = undo.Captured;
-  if (captured != 0 && KindOf(captured) != Pawn) {
-    if (KindOf(captured) == Queen && pos.CountOf(PieceCode(White, Queen)) + pos.CountOf(PieceCode(Black, Queen)) == 0) {
-      ++stats.QueenCaptureExtensions;
-      return 4;
-    }
-    const int pawns = pos.CountOf(PieceCode(White, Pawn)) + pos.CountOf(PieceCode(Black, Pawn));
-    if (pos.PieceCount[White] + pos.PieceCount[Black] - pawns == 2) return 4;
-  }
-  const int to = MoveTo(move), piece = pos.Board[to];
-  if (KindOf(piece) == Pawn && RowOf(to) == (ColourOf(piece) == White ? 1 : 6)) return std::min(std::max(8 - depthQ, 0), 4);
-  return 0;
-}
-
 void PrintLine(ChessGame& game, const Move* line, int length) {
   Move copy[MaxPly];
   std::copy(line, line + length, copy);
@@ -137,7 +118,10 @@ int SearchRoot(ChessGame& game, Worker& worker, int beta, int depthQ, int tbValu
     }
 
     const int moveNumber = ++searched;
-    const int extension = RootExtension(pos, move, depthQ, undo, stats);
+    // The root extends as a scout node does: without the capture extension
+    // of PV nodes.
+    bool reducible;
+    const int extension = GetExtension(ScoutNode, game, move, inCheck, depthQ - 4, 0, undo, &reducible, worker.Id);
     if (moveNumber >= 4) ++stats.AllNodeTotal;
     const int depth = depthQ + extension - 4;
 
