@@ -10,23 +10,11 @@
 #include "board_helpers.h"
 #include "engine/attacks.h"
 #include "engine/kingsafety.h"
-#include "engine/zobrist.h"
 #include "evalstate_helpers.h"
 #include "frontend/settings.h"
 #include "shared_data.h"
 
 namespace {
-
-class KingTermsEnvironment : public ::testing::Environment {
-public:
-  void SetUp() override {
-    InitZobristKeys();
-    InitAttackTables();
-    InitDistanceTable();
-  }
-};
-[[maybe_unused]] ::testing::Environment* const Tables =
-    ::testing::AddGlobalTestEnvironment(new KingTermsEnvironment);
 
 // Restores the default percentages whatever a test sets.
 class KingTerms : public ::testing::Test {

@@ -5,21 +5,9 @@
 #include <string>
 
 #include "engine/attacks.h"
-#include "engine/zobrist.h"
 #include "evalstate_helpers.h"
 
 namespace {
-
-class PieceTermsEnvironment : public ::testing::Environment {
-public:
-  void SetUp() override {
-    InitZobristKeys();
-    InitAttackTables();
-    InitDistanceTable();
-  }
-};
-[[maybe_unused]] ::testing::Environment* const Tables =
-    ::testing::AddGlobalTestEnvironment(new PieceTermsEnvironment);
 
 struct WorkedCase {
   const char* Name;
