@@ -30,33 +30,18 @@
 #include "frontend/settings.h"
 #include "support/capture.h"
 #include "support/input.h"
+#include "stub_front_end.h"
 
 namespace {
 
 // Records what the time check tells it; its handlers act like a protocol's:
 // "stop" ends the search, "ponderhit" turns the ponder search into thinking.
-class ClockFrontEnd : public FrontEnd {
+class ClockFrontEnd : public StubFrontEnd {
 public:
-  explicit ClockFrontEnd(ChessGame& game) : Game(game), Saved(ActiveFrontEnd) {
-    Kind = ProtocolUci;
-    ActiveFrontEnd = this;
-  }
-  ~ClockFrontEnd() override { ActiveFrontEnd = Saved; }
+  explicit ClockFrontEnd(ChessGame& game) : StubFrontEnd(ProtocolUci), Game(game) {}
 
-  int Run() override { return 0; }
-  void StartUp() override {}
-  void Prompt() override {}
-  void SearchStarted() override {}
-  void SendCurrentMove(int, const Move*, int, int) override {}
   void SendStatus(int elapsedMs) override { Statuses.push_back(elapsedMs); }
   bool SendCurrentLine(int, int) override { return ShowLine; }
-  bool SendPv(int, char, int, int) override { return false; }
-  bool SendMultiPv(int, int, int) override { return false; }
-  bool SendRefutation(const Move*, int) override { return false; }
-  void SendWhisper() override {}
-  bool GetPost() override { return false; }
-  void SetPost(bool) override {}
-  void Info(const char* text) override { Infos.push_back(text); }
   int HandleCommand(const char* line) override { return Handle(line); }
   int HandleCommandThinking(const char* line) override { return Handle(line); }
   int HandleCommandPondering(const char* line) override {
@@ -69,9 +54,6 @@ public:
   }
   int HandleCommandAnalysing(const char* line) override { return Handle(line); }
   int HandleCommandAfterAnalysis(const char* line) override { return Handle(line); }
-  void SendBestMove() override {}
-  void SendError(const char*, const char*) override {}
-  void Quit() override {}
 
   int Handle(const char* line) {
     Lines.push_back(line);
@@ -85,11 +67,7 @@ public:
   ChessGame& Game;
   bool ShowLine = false;
   std::vector<int> Statuses;
-  std::vector<std::string> Infos;
   std::vector<std::string> Lines;
-
-private:
-  FrontEnd* Saved;
 };
 
 // Scripted standard input: a pipe the test writes lines into.
