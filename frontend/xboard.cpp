@@ -165,6 +165,10 @@ void XboardFrontEnd::ThinkOnOwnMove() {
   ReportTimeToLog();
   const Move none = NoMove;
   Think(Game, &none);
+  AnswerOwnSearch();
+}
+
+void XboardFrontEnd::AnswerOwnSearch() {
   if (DiscardResult) {
     // "force", "new", "result" or "quit" came first: the GUI no longer
     // expects a move, and one sent now would be read as the next game's.
@@ -174,6 +178,10 @@ void XboardFrontEnd::ThinkOnOwnMove() {
     Flags[0] = 1;
     SendBestMove();
   }
+  AnswerPendingPing();
+}
+
+void XboardFrontEnd::AnswerPendingPing() {
   if (PendingReply) {
     Printer.Print(ChannelStdout, true, "pong %d\n", PendingReply);
     PendingReply = 0;
@@ -205,17 +213,7 @@ void XboardFrontEnd::PonderOnOpponentsTime() {
   Think(Game, &ponderOn);
   if (Mode == ModeThinking) {
     // The expected move came: the search was the engine's own.
-    if (DiscardResult) {
-      Mode = ModeIdle;
-      DiscardResult = false;
-    } else {
-      Flags[0] = 1;
-      SendBestMove();
-    }
-    if (PendingReply) {
-      Printer.Print(ChannelStdout, true, "pong %d\n", PendingReply);
-      PendingReply = 0;
-    }
+    AnswerOwnSearch();
     return;
   }
   if (Mode != ModeIdle && Mode != ModePondering) SendError("internal", "Wrong mode after pondering");
@@ -363,10 +361,7 @@ void XboardFrontEnd::GiveHint() {
   Mode = ModeIdle;
   DiscardResult = false;
   if (!stopped && BestMove != NoMove) Printer.Print(ChannelStdout, true, "Hint: %s\n", MoveToText(Game, BestMove));
-  if (PendingReply) {
-    Printer.Print(ChannelStdout, true, "pong %d\n", PendingReply);
-    PendingReply = 0;
-  }
+  AnswerPendingPing();
 }
 
 int XboardFrontEnd::HandleCommand(const char* line) {

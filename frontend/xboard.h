@@ -49,6 +49,12 @@ private:
   void ThinkOnOwnMove();
   void PonderOnOpponentsTime();
   void Analyse();
+  // The search on the engine's own move is over: its move goes out unless a
+  // command discarded it, then the answer to a "ping" that came meanwhile.
+  void AnswerOwnSearch();
+  // A "ping" during a search is answered only after the search's output, so
+  // the GUI knows that output belongs to the position it pinged in.
+  void AnswerPendingPing();
   // Reads one line and hands it to the handler of the current mode; false
   // at the end of input or when the line ends the dialogue.
   bool ReadAndHandle();
