@@ -49,6 +49,10 @@ constexpr int FileOf(int square) { return square & 7; }
 constexpr int RowOf(int square) { return square >> 3; }
 constexpr int RankOf(int square) { return 8 - (square >> 3); }
 constexpr int MakeSquare(int file, int row) { return row * 8 + file; }
+// A square as a colour sees the board: Black's ranks turned over.
+constexpr int RelativeSquare(int colour, int square) { return square ^ (colour * 56); }
+// 0 for a light square (a8, h1), 1 for a dark one (a1, h8).
+constexpr int SquareColour(int square) { return (RowOf(square) + FileOf(square)) & 1; }
 
 inline constexpr Bitboard FileABits = 0x0101010101010101ULL;
 inline constexpr Bitboard FileHBits = FileABits << 7;

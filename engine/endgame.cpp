@@ -48,9 +48,6 @@ bool IsEdge(int square) { return (EdgeSquares & SquareBit(square)) != 0; }
 bool IsCorner(int square) { return (CornerSquares & SquareBit(square)) != 0; }
 bool IsInner(int square) { return (InnerSquares & SquareBit(square)) != 0; }
 
-// 0 for light squares (a8, h1), 1 for dark ones.
-int SquareColour(int square) { return (FileOf(square) + RankOf(square)) & 1; }
-
 int Distance(int a, int b) { return KingDistance[a][b]; }
 
 // The board seen by a colour with an anchor square on files a..d: ranks

@@ -169,9 +169,7 @@ constexpr auto PromotionReach = [] {
   return masks;
 }();
 
-constexpr int RelativeSquare(int colour, int square) { return colour == White ? square : square ^ 56; }
 constexpr int ForwardStep(int colour) { return colour == White ? -8 : 8; }
-constexpr int SquareColourOf(int square) { return (RowOf(square) + FileOf(square)) & 1; }  // 0 light
 
 // Our choice, made for two connected passers against a lone rook: the
 // squares from which the defending king still stops the pair, the union of
@@ -546,7 +544,7 @@ int EvaluateMopUp(const Position& pos, int m) {
   if (pos.PieceCount[strong] == 3 && pos.CountOf(PieceCode(strong, Knight)) == 1 &&
       pos.CountOf(PieceCode(strong, Bishop)) == 1) {
     const int bishop = pos.PieceList[PieceCode(strong, Bishop)].Squares[0];
-    v = (SquareColourOf(bishop) == 1 ? KbnkCornerDark[lone] : KbnkCornerLight[lone]) - 133 * distance + 1064;
+    v = (SquareColour(bishop) == 1 ? KbnkCornerDark[lone] : KbnkCornerLight[lone]) - 133 * distance + 1064;
   } else {
     v = (8 - distance) * 214 + MopUpEdge[lone];
   }

@@ -75,7 +75,6 @@ constexpr int SafeCheckKnight[8] = {0, 556, 788, 554, 554, 554, 554, 554};
 constexpr int ShelterWeight[4] = {3, 4, 2, 1};  // by ranks ahead of the king
 constexpr int RelativeG2 = 54;
 
-constexpr int Relative(int colour, int square) { return square ^ (colour * 56); }
 inline int CappedCount(Bitboard b) { return PopCount(b) < 7 ? PopCount(b) : 7; }
 inline int FloorDiv(int a, int b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
 
@@ -87,7 +86,7 @@ inline int WingOf(int file) { return file <= 2 ? 0 : file >= 5 ? 1 : -1; }
 // has pawns on counted double.
 int ShelterIndex(const Position& pos, int us, int king) {
   const int them = us ^ 1;
-  const int kingRow = RowOf(Relative(us, king));
+  const int kingRow = RowOf(RelativeSquare(us, king));
   const int kingFile = FileOf(king);
   const Bitboard enemyPawns = pos.PieceBB[PieceCode(them, Pawn)];
   int open = 0, closed = 0;
@@ -96,7 +95,7 @@ int ShelterIndex(const Position& pos, int us, int king) {
     const int square = pawns.Squares[i];
     const int file = FileOf(square);
     if (file < kingFile - 1 || file > kingFile + 1) continue;
-    const int ahead = kingRow - RowOf(Relative(us, square));
+    const int ahead = kingRow - RowOf(RelativeSquare(us, square));
     if (ahead < 0 || ahead > 3) continue;
     if (enemyPawns & FileBits(file))
       closed += ShelterWeight[ahead];
@@ -119,7 +118,7 @@ int PawnStormValue(const Position& pos, int us, int king) {
   int value = 0;
   while (stormers) {
     const int square = PopLowestSquare(stormers);
-    const int row = RowOf(Relative(them, square));
+    const int row = RowOf(RelativeSquare(them, square));
     if (row >= 1 && row <= 6) value += table[row - 1][FileOf(square) & 3];
   }
   return value;
@@ -128,9 +127,9 @@ int PawnStormValue(const Position& pos, int us, int king) {
 // The g2 (black: g7) square left open on a king-side castle whose bishop of
 // that colour is gone while the enemy's remains.
 bool FianchettoHole(const Position& pos, int us, int king) {
-  const int rel = Relative(us, king);
+  const int rel = RelativeSquare(us, king);
   if (FileOf(king) < 5 || RowOf(rel) < 6 || rel == RelativeG2) return false;
-  const int g2 = Relative(us, RelativeG2);
+  const int g2 = RelativeSquare(us, RelativeG2);
   if (pos.Board[g2] == PieceCode(us, Pawn)) return false;
   const Bitboard squares = ColourSquares[SquareColour(g2)];
   return !(pos.PieceBB[PieceCode(us, Bishop)] & squares) && (pos.PieceBB[PieceCode(us ^ 1, Bishop)] & squares);
@@ -205,7 +204,7 @@ int KingDangerOf(const EvalState& state, int us, int king, int shelter, int& mg)
   d += SafeCheckBishop[CappedCount(diagonals & maps.Bishops[them])];
   d += SafeCheckKnight[CappedCount(KnightAttacks[king] & maps.Knights[them] & safe)];
 
-  int index = KingDangerBase[Relative(us, king)] + FloorDiv(d - 42 * state.Defence[us], 32);
+  int index = KingDangerBase[RelativeSquare(us, king)] + FloorDiv(d - 42 * state.Defence[us], 32);
   if (index < 0) index = 0;
   if (index > 119) index = 119;
   return KingAttack[index] * Settings::KingSafety / 100;
@@ -214,7 +213,7 @@ int KingDangerOf(const EvalState& state, int us, int king, int shelter, int& mg)
 void EvaluateKing(EvalState& state, int us) {
   const Position& pos = *state.Pos;
   const int king = pos.KingSquare(us);
-  const int rel = Relative(us, king);
+  const int rel = RelativeSquare(us, king);
   int mg = KingPstMG[rel], eg = KingPstEG[rel];
   mg += CastlingRightsBonus[(pos.Castling >> (2 * us)) & 3];
 

@@ -137,8 +137,6 @@ static_assert(IsolatedTable.Values[FileC | FileD | FileE] == FileC);
 static_assert(IsolatedTable.Values[1 | FileC | FileD | FileE] == (1 | FileC));
 static_assert(FileSpanTable.Values[0x81] == 8 && FileSpanTable.Values[0] == 0);
 
-constexpr int RelativeSquare(int colour, int square) { return colour == White ? square : square ^ 56; }
-constexpr int SquareColourOf(int square) { return (RowOf(square) + FileOf(square)) & 1; }  // 0 light
 
 inline int CountFiles(int mask) { return PopCount(static_cast<Bitboard>(mask & 0xff)); }
 
@@ -170,7 +168,7 @@ void ScanPawns(PawnColourInfo& side, const Position& position, int colour) {
       }
       side.DoubledFiles |= fileBit;
     }
-    side.CentreWeight[SquareColourOf(square)] += CentreWeights[square];
+    side.CentreWeight[SquareColour(square)] += CentreWeights[square];
     side.Files |= fileBit;
     if (row > side.Rearmost[file]) side.Rearmost[file] = static_cast<std::uint8_t>(row);
     if (row < side.MostAdvanced[file]) side.MostAdvanced[file] = static_cast<std::uint8_t>(row);

@@ -190,7 +190,6 @@ constexpr AttackWeights BishopWeights = {400, 556};
 constexpr AttackWeights RookWeights = {9, 2301};
 constexpr AttackWeights QueenWeights = {0, 492};
 
-constexpr int Relative(int colour, int square) { return square ^ (colour * 56); }
 
 // The zone a king is attacked through: its neighbourhood, shifted one rank
 // toward the opponent's back rank when the king has walked into the
@@ -244,7 +243,7 @@ void TallyKingAttack(EvalState& state, const SideView& side, Bitboard attacks, A
 int OutpostSupport(const EvalState& state, const SideView& side, int square) {
   const Position& pos = *state.Pos;
   const int file = FileOf(square);
-  const int row = RowOf(Relative(side.Us, square));
+  const int row = RowOf(RelativeSquare(side.Us, square));
   for (int adjacent = file - 1; adjacent <= file + 1; adjacent += 2) {
     if (adjacent < 0 || adjacent > 7) continue;
     // Enemy rows count from the enemy's side: 0 is our back rank's far end.
@@ -292,12 +291,12 @@ void AddPins(const EvalState& state, const SideView& side, int square, Bitboard 
 
 // A knight deep in the enemy camp whose every retreat is covered and unsafe.
 bool KnightTrapped(const EvalState& state, const SideView& side, int square) {
-  const int rel = Relative(side.Us, square);
+  const int rel = RelativeSquare(side.Us, square);
   if (RowOf(rel) > 2) return false;
   Bitboard retreats = KnightAttacks[square] & ~side.Own;
   while (retreats) {
     const int to = PopLowestSquare(retreats);
-    if (RowOf(Relative(side.Us, to)) <= RowOf(rel)) continue;
+    if (RowOf(RelativeSquare(side.Us, to)) <= RowOf(rel)) continue;
     if (!(state.Maps->All[side.Them] & SquareBit(to))) return false;
     if (state.Pos->IsSafeMove(*state.Maps, square, to)) return false;
   }
@@ -340,7 +339,7 @@ void EvaluateKnights(EvalState& state, const SideView& side) {
   const PieceSquares& knights = pos.PieceList[PieceCode(us, Knight)];
   for (int i = 0; i < knights.Count; ++i) {
     const int square = knights.Squares[i];
-    const int rel = Relative(us, square);
+    const int rel = RelativeSquare(us, square);
     const Bitboard attacks = KnightAttacks[square];
     const Bitboard reach = attacks & ~side.Own;
     Terms t{KnightPstMG[rel], KnightPstEG[rel]};
@@ -382,15 +381,15 @@ void EvaluateKnights(EvalState& state, const SideView& side) {
 void BishopPatterns(const Position& pos, const SideView& side, int square, Terms& t) {
   static constexpr int Corner[4] = {8, 1, 6, 15};       // a7 b8 g8 h7
   static constexpr int Blocker[4] = {17, 10, 13, 22};   // b6 c7 f7 g6
-  const int rel = Relative(side.Us, square);
+  const int rel = RelativeSquare(side.Us, square);
   for (int i = 0; i < 4; ++i)
-    if (rel == Corner[i] && pos.Board[Relative(side.Us, Blocker[i])] == PieceCode(side.Them, Pawn)) {
+    if (rel == Corner[i] && pos.Board[RelativeSquare(side.Us, Blocker[i])] == PieceCode(side.Them, Pawn)) {
       t.Mg -= 1228;
       t.Eg -= 626;
     }
   if (RowOf(rel) == 7) {
     const int front = FileOf(rel) < 4 ? rel - 7 : rel - 9;
-    if (pos.Board[Relative(side.Us, front)] == PieceCode(side.Us, Pawn)) {
+    if (pos.Board[RelativeSquare(side.Us, front)] == PieceCode(side.Us, Pawn)) {
       t.Mg -= 72;
       t.Eg -= 122;
     }
@@ -404,7 +403,7 @@ void EvaluateBishops(EvalState& state, const SideView& side) {
   const PieceSquares& bishops = pos.PieceList[PieceCode(us, Bishop)];
   for (int i = 0; i < bishops.Count; ++i) {
     const int square = bishops.Squares[i];
-    const int rel = Relative(us, square);
+    const int rel = RelativeSquare(us, square);
     const Bitboard attacks = BishopAttacksFrom(square, side.Occupied);
     const Bitboard reach = attacks & ~side.Own;
     Terms t{BishopPstMG[rel], BishopPstEG[rel]};
@@ -489,7 +488,7 @@ void RookOnFreeFile(const EvalState& state, const SideView& side, int square, Te
       bonus.Eg += 52;
       continue;
     }
-    if (ColourOf(piece) == us || RowOf(Relative(us, to)) < 2) continue;
+    if (ColourOf(piece) == us || RowOf(RelativeSquare(us, to)) < 2) continue;
     if (state.Maps->Pawns[side.Them] & SquareBit(to)) {
       if (KindOf(piece) == Pawn) {
         t.Mg += bonus.Mg * 3 / 256;
@@ -508,7 +507,7 @@ void RookOnFreeFile(const EvalState& state, const SideView& side, int square, Te
 // A rook shut in on its own wing by its pawns, king or queen.
 bool RookTrapped(const Position& pos, const SideView& side, int square) {
   const int us = side.Us;
-  const int rel = Relative(us, square);
+  const int rel = RelativeSquare(us, square);
   const int rights = (pos.Castling >> (2 * us)) & 3;  // 1 king side, 2 queen side
   const int row = RowOf(rel), file = FileOf(rel);
   if (row < 6) return false;
@@ -523,7 +522,7 @@ bool RookTrapped(const Position& pos, const SideView& side, int square) {
     return false;
   }
   for (int f = file + step; f != last + step; f += step) {
-    const int piece = pos.Board[Relative(us, MakeSquare(f, row))];
+    const int piece = pos.Board[RelativeSquare(us, MakeSquare(f, row))];
     if (piece == PieceCode(us, Pawn)) return true;
     if (piece == PieceCode(us, King) && row == 7 && !(rights & kingRight)) return true;
     if (piece == PieceCode(us, Queen) && f == queenFile) return true;
@@ -557,8 +556,8 @@ void RookOnPawnFile(const EvalState& state, const SideView& side, int square, Te
 // A heavy piece on the seventh with the enemy king behind it or enemy pawns
 // beside it.
 bool OnSeventh(const Position& pos, const SideView& side, int square) {
-  if (RowOf(Relative(side.Us, square)) != 1) return false;
-  if (RowOf(Relative(side.Us, side.EnemyKing)) == 0) return true;
+  if (RowOf(RelativeSquare(side.Us, square)) != 1) return false;
+  if (RowOf(RelativeSquare(side.Us, side.EnemyKing)) == 0) return true;
   return (pos.PieceBB[PieceCode(side.Them, Pawn)] & RowBits(RowOf(square))) != 0;
 }
 
@@ -569,7 +568,7 @@ void EvaluateRooks(EvalState& state, const SideView& side) {
   const PieceSquares& rooks = pos.PieceList[PieceCode(us, Rook)];
   for (int i = 0; i < rooks.Count; ++i) {
     const int square = rooks.Squares[i];
-    const int rel = Relative(us, square);
+    const int rel = RelativeSquare(us, square);
     const Bitboard attacks = RookAttacksFrom(square, side.Occupied);
     const Bitboard reach = attacks & ~side.Own;
     Terms t{RookPstMG[rel], RookPstEG[rel]};
@@ -613,7 +612,7 @@ void EvaluateQueens(EvalState& state, const SideView& side) {
   const PieceSquares& queens = pos.PieceList[PieceCode(us, Queen)];
   for (int i = 0; i < queens.Count; ++i) {
     const int square = queens.Squares[i];
-    const int rel = Relative(us, square);
+    const int rel = RelativeSquare(us, square);
     const int file = FileOf(square);
     const Bitboard attacks = QueenAttacksFrom(square, side.Occupied);
     const Bitboard reach = attacks & ~side.Own;

@@ -4,9 +4,6 @@
 
 #include "engine/bitboard.h"
 
-// 0 for a light square (a8, h1), 1 for a dark one (a1, h8).
-constexpr int SquareColour(int square) { return (RowOf(square) + FileOf(square)) & 1; }
-
 // [0] the light squares, [1] the dark squares.
 inline constexpr Bitboard ColourSquares[2] = {0xaa55aa55aa55aa55ULL, 0x55aa55aa55aa55aaULL};
 
