@@ -34,7 +34,6 @@
 
 namespace {
 
-constexpr const char* EngineVersion = "3.43";
 constexpr const char* EngineDate = "July 18th 2018";
 constexpr const char* EvaluationVersion = "evalparam.20180601163024";
 

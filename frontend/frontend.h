@@ -6,6 +6,9 @@
 #include "engine/game.h"
 #include "engine/move.h"
 
+// The version every dialogue reports to its user or GUI.
+inline constexpr const char* EngineVersion = "3.43";
+
 enum ProtocolKind : int { ProtocolConsole = 0, ProtocolXboard = 1, ProtocolUci = 2 };
 
 enum FrontEndMode : int {

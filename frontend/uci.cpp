@@ -27,7 +27,6 @@
 
 namespace {
 
-constexpr const char* EngineVersion = "3.43";
 constexpr const char* StartFen = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w kqKQ -";
 constexpr int MultiPvLines = 20;  // the lines the search keeps
 

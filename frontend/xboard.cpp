@@ -27,7 +27,6 @@
 
 namespace {
 
-constexpr const char* EngineVersion = "3.43";
 // The longest search a "hint" may take. The hint is asked for while the user
 // thinks; a search under the game's own clock could keep the engine deaf to
 // the user's move for minutes.
