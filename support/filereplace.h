@@ -30,8 +30,6 @@ public:
   // Removes the temporary file and gives the lock back.
   void Abandon();
 
-  const std::string& TemporaryName() const { return Temporary; }
-
 private:
   void Release();
 
