@@ -405,50 +405,39 @@ char* WriteRank(const Position& pos, char* out, int row, bool swapColours) {
   return out;
 }
 
-}  // namespace
-
-const char* Position::GetFEN() const {
-  thread_local char text[96];
+// The FEN without the move counters; mirrored turns the board over and
+// swaps the colours, so that the other side sees the same position.
+const char* WriteFen(const Position& pos, char* text, bool mirrored) {
   char* out = text;
-  for (int row = 0; row < 8; ++row) {
-    out = WriteRank(*this, out, row, false);
-    if (row < 7) *out++ = '/';
+  for (int i = 0; i < 8; ++i) {
+    out = WriteRank(pos, out, mirrored ? 7 - i : i, mirrored);
+    if (i < 7) *out++ = '/';
   }
   *out++ = ' ';
-  *out++ = Side == White ? 'w' : 'b';
+  *out++ = (pos.Side == White) != mirrored ? 'w' : 'b';
   *out++ = ' ';
-  out = WriteCastling(*this, out, false);
+  out = WriteCastling(pos, out, mirrored);
   *out++ = ' ';
-  if (EpSquare < 1) {
+  if (pos.EpSquare < 1) {
     *out++ = '-';
   } else {
-    *out++ = static_cast<char>('a' + FileOf(EpSquare));
-    *out++ = static_cast<char>('0' + RankOf(EpSquare));
+    *out++ = static_cast<char>('a' + FileOf(pos.EpSquare));
+    *out++ = static_cast<char>('0' + (mirrored ? RowOf(pos.EpSquare) + 1 : RankOf(pos.EpSquare)));
   }
   *out = '\0';
   return text;
 }
 
+}  // namespace
+
+const char* Position::GetFEN() const {
+  thread_local char text[96];
+  return WriteFen(*this, text, false);
+}
+
 const char* Position::GetMirroredFEN() const {
   thread_local char text[96];
-  char* out = text;
-  for (int row = 7; row >= 0; --row) {
-    out = WriteRank(*this, out, row, true);
-    if (row > 0) *out++ = '/';
-  }
-  *out++ = ' ';
-  *out++ = Side == White ? 'b' : 'w';
-  *out++ = ' ';
-  out = WriteCastling(*this, out, true);
-  *out++ = ' ';
-  if (EpSquare < 1) {
-    *out++ = '-';
-  } else {
-    *out++ = static_cast<char>('a' + FileOf(EpSquare));
-    *out++ = static_cast<char>('1' + EpSquare / 8);
-  }
-  *out = '\0';
-  return text;
+  return WriteFen(*this, text, true);
 }
 
 void Position::Print() const {
