@@ -15,18 +15,10 @@
 #include "engine/movetext.h"
 #include "engine/zobrist.h"
 #include "engine_process.h"
+#include "learning_record.h"
 #include "support/capture.h"
 
 namespace {
-
-std::string Record(std::uint64_t hashkey, std::uint64_t pawnkey, std::int32_t score, std::int32_t depth) {
-  std::string bytes;
-  for (int i = 0; i < 8; ++i) bytes += static_cast<char>(hashkey >> (8 * i));
-  for (int i = 0; i < 8; ++i) bytes += static_cast<char>(pawnkey >> (8 * i));
-  for (int i = 0; i < 4; ++i) bytes += static_cast<char>(static_cast<std::uint32_t>(score) >> (8 * i));
-  for (int i = 0; i < 4; ++i) bytes += static_cast<char>(static_cast<std::uint32_t>(depth) >> (8 * i));
-  return bytes;
-}
 
 class LearningRun {
 public:

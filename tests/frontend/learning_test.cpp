@@ -23,22 +23,13 @@
 #include "engine/search_fixture.h"
 #include "engine/stub_front_end.h"
 #include "engine/zobrist.h"
+#include "learning_record.h"
 #include "support/capture.h"
 #include "support/logger.h"
 
 namespace {
 
 KeyPair Key(std::uint64_t hashkey, std::uint64_t pawnkey) { return {hashkey, pawnkey}; }
-
-// A record as the file must hold it, written out byte by byte.
-std::string Record(std::uint64_t hashkey, std::uint64_t pawnkey, std::int32_t score, std::int32_t depth) {
-  std::string bytes;
-  for (int i = 0; i < 8; ++i) bytes += static_cast<char>(hashkey >> (8 * i));
-  for (int i = 0; i < 8; ++i) bytes += static_cast<char>(pawnkey >> (8 * i));
-  for (int i = 0; i < 4; ++i) bytes += static_cast<char>(static_cast<std::uint32_t>(score) >> (8 * i));
-  for (int i = 0; i < 4; ++i) bytes += static_cast<char>(static_cast<std::uint32_t>(depth) >> (8 * i));
-  return bytes;
-}
 
 void WriteFile(const std::string& name, const std::string& bytes) {
   std::ofstream file(name, std::ios::binary | std::ios::trunc);
