@@ -45,7 +45,7 @@ public:
   // The best move of a fixed-depth search.
   std::string Go(const std::string& position, int depth) {
     Engine.Send(position);
-    Engine.Send("go depth " + std::to_string(depth));
+    Engine.Send(std::string("go depth ").append(std::to_string(depth)));
     while (auto line = Engine.ReadLine()) {
       if (line->rfind("bestmove ", 0) == 0) {
         return line->substr(9, line->find(' ', 9) == std::string::npos ? std::string::npos : line->find(' ', 9) - 9);
