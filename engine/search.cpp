@@ -9,6 +9,7 @@
 #include "engine/eval.h"
 #include "engine/evalweights.h"
 #include "engine/game.h"
+#include "engine/material.h"
 #include "engine/movepick.h"
 #include "engine/smp.h"
 #include "engine/stats.h"
@@ -74,7 +75,7 @@ void GetPhase(const Position& pos, int* blackPhase, int* whitePhase) {
   auto phaseOf = [&pos](int colour) {
     const int raw = pos.CountOf(PieceCode(colour, Knight)) + pos.CountOf(PieceCode(colour, Bishop)) +
                     2 * pos.CountOf(PieceCode(colour, Rook)) + 4 * pos.CountOf(PieceCode(colour, Queen));
-    return std::clamp(raw, 3, 11) - 3;
+    return MaterialPhase(raw);
   };
   *blackPhase = phaseOf(Black);
   *whitePhase = phaseOf(White);
