@@ -1,33 +1,18 @@
-// A private temporary directory for tests that write files; removed with all
-// its contents when the test ends.
+// A private temporary directory with byte-wise file helpers, for tests that
+// write binary files; removed with all its contents when the test ends.
 #pragma once
 
-#include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
+#include "support/capture.h"
+
 class ScratchDirectory {
 public:
-  ScratchDirectory() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "quelm-test-XXXXXX").string();
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (mkdtemp(buffer.data())) Root = buffer.data();
-  }
-  ~ScratchDirectory() {
-    std::error_code ignored;
-    if (!Root.empty()) std::filesystem::remove_all(Root, ignored);
-  }
-  ScratchDirectory(const ScratchDirectory&) = delete;
-  ScratchDirectory& operator=(const ScratchDirectory&) = delete;
-
-  bool Ready() const { return !Root.empty(); }
-  std::string Path(const std::string& name) const { return (Root / name).string(); }
+  bool Ready() const { return Directory.Ready(); }
+  std::string Path(const std::string& name) const { return Directory / name; }
 
   std::vector<unsigned char> ReadBytes(const std::string& name) const {
     std::ifstream in(Path(name), std::ios::binary);
@@ -39,5 +24,5 @@ public:
   }
 
 private:
-  std::filesystem::path Root;
+  TemporaryDirectory Directory;
 };
