@@ -5,12 +5,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "support/capture.h"
 #include "support/input.h"
 #include "support/logger.h"
 #include "support/output.h"
@@ -132,10 +132,9 @@ TEST_F(DispatchInputTest, ReprocessedLineReachesTheIdleHandlerAgain) {
 }
 
 TEST(FrontEndLog, WritesToTheLogOnly) {
-  char pattern[] = "/tmp/quelm-frontend-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  std::filesystem::path directory = pattern;
-  std::string base = (directory / "trace").string();
+  TemporaryDirectory directory;
+  ASSERT_TRUE(directory.Ready());
+  std::string base = directory / "trace";
   {
     Logger logger;
     ASSERT_FALSE(logger.Open(base.c_str()));
@@ -158,7 +157,6 @@ TEST(FrontEndLog, WritesToTheLogOnly) {
   std::size_t at = log.find("depth 7 trace\n");
   ASSERT_NE(at, std::string::npos) << log;
   EXPECT_EQ(log.substr(at - 5, 5), "  |  ");
-  std::filesystem::remove_all(directory);
 }
 
 }  // namespace
