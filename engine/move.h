@@ -6,6 +6,9 @@
 
 using Move = std::uint32_t;
 
+// The empty move: never legal, the answer when a node has no more moves.
+inline constexpr Move NoMove = 0;
+
 inline constexpr Move MoveFromMask = 0x3f;
 inline constexpr Move MoveToMask = 0xfc0;
 inline constexpr Move MovePromotionMask = 0xf000;  // promotion piece code incl. colour

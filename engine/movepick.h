@@ -13,9 +13,6 @@ class ChessGame;
 struct Worker;
 struct PlyRecord;
 
-// The empty move: never legal, the answer when a node has no more moves.
-inline constexpr Move NoMove = 0;
-
 // Generator modes of the picker.
 enum GeneratorMode : int {
   GenerateAllMode = 1,

@@ -175,7 +175,7 @@ void SingularTest(ChessGame& game, Worker& worker, PlyRecord& record, int ply, i
     }
   }
   if (!failed && passed == 1) {
-    *singularFlag = SingularFlag;
+    *singularFlag = HashSingularFlag;
     *singularMove = candidate;
   }
   MovePicker::Reset(record);
@@ -254,7 +254,7 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
     ++stats.HashHits;
     hashMove = found.GetMove();
     picker.HashMove = hashMove;
-    if (found.IsSingular() && found.Score() - Settings::SingMargin < beta && !inCheck) singularFlag = SingularFlag;
+    if (found.IsSingular() && found.Score() - Settings::SingMargin < beta && !inCheck) singularFlag = HashSingularFlag;
     if (nodeType == ScoutNode && ((found.Depth() >= depth && !seenBefore) || found.IsMate())) {
       const int score = HashScoreAtPly(found.Score(), ply);
       const int bound = found.Bound();
@@ -371,7 +371,7 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
   picker.List.Cursor = 0;
   picker.Stage = StageHashMove;
 
-  if (Settings::Singular && singularAllowed && singularFlag != SingularFlag && depth > 23 && hashMove != NoMove &&
+  if (Settings::Singular && singularAllowed && singularFlag != HashSingularFlag && depth > 23 && hashMove != NoMove &&
       found.Bound() != BoundUpper && found.Depth() >= depth - 12 && found.Score() < Settings::SingMargin + beta &&
       !inCheck) {
     Move singularMove;
@@ -534,7 +534,7 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
     return reference == 2 ? -TablebaseWin : reference == -2 ? TablebaseWin : 0;
   }
   if (inCheck) {
-    TranspositionTable::StoreExact(keys, ply - Infinity, depth, ply, NoMove, MateFlag);
+    TranspositionTable::StoreExact(keys, ply - Infinity, depth, ply, NoMove, HashMateFlag);
     return ply - Infinity;
   }
   Trace("stalemate\n");

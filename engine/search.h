@@ -19,8 +19,6 @@ inline constexpr int Infinity = 200000;
 inline constexpr int MateBound = 190000;       // at or beyond: a mate for killers and aspiration
 inline constexpr int TablebaseWin = 100000;
 inline constexpr int NoTablebaseValue = -99;
-inline constexpr std::uint32_t SingularFlag = 0x1000000;
-inline constexpr std::uint32_t MateFlag = 0x8000000;
 
 enum NodeType : int { PvNode = 1, ScoutNode = 2 };
 

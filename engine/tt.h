@@ -91,7 +91,7 @@ public:
   }
   // An upper bound has no best move: whatever the caller has is dropped.
   static void StoreUpper(const KeyPair& keys, int score, int depth, int ply, Move = 0, std::uint32_t = 0) {
-    Store(keys, score, depth, ply, BoundUpper, NoMoveWord, 0);
+    Store(keys, score, depth, ply, BoundUpper, NoMove, 0);
   }
 
   // Brings an entry found by Probe (seen = what Probe copied) to the current
@@ -116,8 +116,6 @@ public:
   static void (*FreeMemory)(void* memory);
 
 private:
-  static constexpr Move NoMoveWord = 0;
-
   static HashEntry* BucketOf(std::uint64_t hashkey) {
     std::uint64_t bucket = (static_cast<std::uint64_t>(static_cast<std::uint32_t>(hashkey)) * Buckets) >> 32;
     return Table + 2 * bucket;
