@@ -57,6 +57,8 @@ struct MovePicker {
   static void Reset(PlyRecord& record);
 };
 
+inline constexpr int MaxPly = 128;
+
 struct PlyRecord {
   PlyRecord();
 
@@ -68,10 +70,8 @@ struct PlyRecord {
   Move Killer1;
   Move Killer2;
   std::int32_t PvLength;
-  Move Pv[128];
+  Move Pv[MaxPly];
 };
-
-inline constexpr int MaxPly = 128;
 
 // One block of ply records per stack level of a worker. The PV of ply p
 // lives in the record of ply p from index p on.

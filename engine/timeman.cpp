@@ -153,7 +153,7 @@ void SendStatus(ChessGame& game, Worker& worker, int ply, std::int64_t elapsed) 
   const int ms = static_cast<int>(std::min<std::int64_t>(elapsed, 0x7fffffff));
   ActiveFrontEnd->SendStatus(ms);
   if (!ActiveFrontEnd->SendCurrentLine(1, ms)) return;
-  char line[128 * 8 + 2];
+  char line[MaxPly * 8 + 2];
   int length = 0;
   for (int p = 0; p < ply && p < MaxPly; p++)
     length += std::snprintf(line + length, sizeof line - length, " %s", MoveToText(game, worker.Record(p).CurrentMove));
