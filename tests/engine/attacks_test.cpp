@@ -21,12 +21,6 @@ Bitboard SlowSlide(int square, Bitboard occupied, bool rook) {
   return result;
 }
 
-Position FromFen(const char* fen) {
-  Position pos;
-  EXPECT_FALSE(pos.ParseFEN(fen)) << fen << ": " << pos.Message;
-  return pos;
-}
-
 }  // namespace
 
 TEST(AttackTables, MagicLookupsMatchARayWalk) {

@@ -1,5 +1,6 @@
-// Helpers shared by the board tests: perft counting as the console does it,
-// the perft reference file, and an independent oracle when installed.
+// Helpers shared by the board tests: a position from a FEN, perft counting
+// as the console does it, the perft reference file, and an independent
+// oracle when installed.
 #pragma once
 
 #include <cstdint>
@@ -10,9 +11,18 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "engine/attacks.h"
 #include "engine/movegen.h"
 #include "engine/position.h"
+
+// The position of a FEN; one that does not parse fails the test.
+inline Position FromFen(const char* fen) {
+  Position pos;
+  EXPECT_FALSE(pos.ParseFEN(fen)) << fen << ": " << pos.Message;
+  return pos;
+}
 
 // Leaf nodes at depth: evasions (with attack maps) in check, all moves
 // otherwise; MakeMove settles legality.

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "board_helpers.h"
 #include "engine/attacks.h"
 #include "engine/endgame.h"
 #include "engine/material.h"
@@ -27,12 +28,6 @@ public:
 
 [[maybe_unused]] ::testing::Environment* const Endgame =
     ::testing::AddGlobalTestEnvironment(new EndgameEnvironment);
-
-Position FromFen(const char* fen) {
-  Position pos;
-  EXPECT_FALSE(pos.ParseFEN(fen)) << fen << ": " << pos.Message;
-  return pos;
-}
 
 // The two fields of the pawn record that the recognisers read: each
 // colour's pawn files and its most advanced pawn.

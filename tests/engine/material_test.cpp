@@ -6,6 +6,7 @@
 #include <array>
 #include <string>
 
+#include "board_helpers.h"
 #include "engine/attacks.h"
 #include "engine/endgame.h"
 #include "engine/material.h"
@@ -53,12 +54,6 @@ Counts CountsOfIndex(int index) {
     index /= radix[i];
   }
   return c;
-}
-
-Position FromFen(const char* fen) {
-  Position pos;
-  EXPECT_FALSE(pos.ParseFEN(fen)) << fen << ": " << pos.Message;
-  return pos;
 }
 
 TEST(MaterialTableIndex, StartPositionIsTheLastEntryWithFullPhasesAndNoScore) {

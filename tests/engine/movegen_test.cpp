@@ -11,12 +11,6 @@
 
 namespace {
 
-Position FromFen(const char* fen) {
-  Position pos;
-  EXPECT_FALSE(pos.ParseFEN(fen)) << fen << ": " << pos.Message;
-  return pos;
-}
-
 std::string SquareName(int s) { return {static_cast<char>('a' + FileOf(s)), static_cast<char>('0' + RankOf(s))}; }
 
 std::vector<std::string> Names(const MoveList& list) {

@@ -12,12 +12,6 @@
 
 namespace {
 
-Position FromFen(const char* fen) {
-  Position pos;
-  EXPECT_FALSE(pos.ParseFEN(fen)) << fen << ": " << pos.Message;
-  return pos;
-}
-
 // SAN as a careful writer gives it: piece letter, the least disambiguation,
 // capture mark, promotion and check marks.
 std::string WriteSan(Position& pos, const MoveList& list, Move m) {

@@ -12,12 +12,6 @@
 
 namespace {
 
-Position FromFen(const char* fen) {
-  Position pos;
-  EXPECT_FALSE(pos.ParseFEN(fen)) << fen << ": " << pos.Message;
-  return pos;
-}
-
 // Mailbox, piece lists, counts and bitboards describe the same pieces, and
 // keys and material index are what a fresh computation gives.
 ::testing::AssertionResult Consistent(const Position& pos) {
