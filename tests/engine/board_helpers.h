@@ -1,6 +1,6 @@
-// Helpers shared by the board tests: a position from a FEN, perft counting
-// as the console does it, the perft reference file, and an independent
-// oracle when installed.
+// Helpers shared by the board tests: a position from a FEN, square names,
+// perft counting as the console does it, the perft reference file, and an
+// independent oracle when installed.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +23,9 @@ inline Position FromFen(const char* fen) {
   EXPECT_FALSE(pos.ParseFEN(fen)) << fen << ": " << pos.Message;
   return pos;
 }
+
+// A square's name, "a8" for square 0.
+inline std::string SquareName(int s) { return {static_cast<char>('a' + FileOf(s)), static_cast<char>('0' + RankOf(s))}; }
 
 // Leaf nodes at depth: evasions (with attack maps) in check, all moves
 // otherwise; MakeMove settles legality.

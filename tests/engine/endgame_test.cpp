@@ -349,8 +349,6 @@ private:
   bool Win[2][64][64][64] = {};
 };
 
-std::string SquareName(int s) { return {static_cast<char>('a' + FileOf(s)), static_cast<char>('0' + RankOf(s))}; }
-
 // A FEN of the two kings and one pawn.
 std::string KpkFen(int side, int wk, int bk, int p, int pawnColour) {
   char board[64];

@@ -11,8 +11,6 @@
 
 namespace {
 
-std::string SquareName(int s) { return {static_cast<char>('a' + FileOf(s)), static_cast<char>('0' + RankOf(s))}; }
-
 std::vector<std::string> Names(const MoveList& list) {
   std::vector<std::string> names;
   for (int i = 0; i < list.Count; ++i)
