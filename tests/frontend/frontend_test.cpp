@@ -12,36 +12,21 @@
 
 #include "support/capture.h"
 #include "support/input.h"
+#include "engine/stub_front_end.h"
 #include "support/logger.h"
 #include "support/output.h"
 
 namespace {
 
 // Records which handler saw which line; every handler answers Answer.
-class RecordingFrontEnd : public FrontEnd {
+class RecordingFrontEnd : public StubFrontEnd {
 public:
-  int Run() override { return 0; }
-  void StartUp() override {}
-  void Prompt() override {}
-  void SearchStarted() override {}
-  void SendCurrentMove(int, const Move*, int, int) override {}
-  void SendStatus(int) override {}
-  bool SendCurrentLine(int, int) override { return false; }
-  bool SendPv(int, char, int, int) override { return false; }
-  bool SendMultiPv(int, int, int) override { return false; }
-  bool SendRefutation(const Move*, int) override { return false; }
-  void SendWhisper() override {}
-  bool GetPost() override { return false; }
-  void SetPost(bool) override {}
-  void Info(const char*) override {}
+  RecordingFrontEnd() : StubFrontEnd(ProtocolConsole) {}
   int HandleCommand(const char* line) override { return Record("idle", line); }
   int HandleCommandThinking(const char* line) override { return Record("thinking", line); }
   int HandleCommandPondering(const char* line) override { return Record("pondering", line); }
   int HandleCommandAnalysing(const char* line) override { return Record("analysing", line); }
   int HandleCommandAfterAnalysis(const char* line) override { return Record("after analysis", line); }
-  void SendBestMove() override {}
-  void SendError(const char*, const char*) override {}
-  void Quit() override {}
 
   int Record(const char* handler, const char* line) {
     Seen.push_back(std::string(handler) + ": " + line);
