@@ -1,10 +1,28 @@
-// The list of open opening books, asked for a move before a search.
+// The one door between the books and the rest of the engine: the search
+// driver and the front ends reach every opening book through these calls
+// alone, with nothing but the engine's own game and move types.
 #pragma once
 
 #include "engine/move.h"
 
 class ChessGame;
 
-// A legal, non-repeating book move for the game's position from the first
-// open book that has one; 0 (no move) when none does.
+// Start-up, after the learning file and before the tablebases: makes and
+// opens the configured books, telling the front end what came of each.
+void OpenConfiguredBooks();
+
+// The book move for the game's position: the CTG book named by "ctgbook"
+// first, then the open books; checked for legality and announced through the
+// front end. NoMove when no book has one.
+Move FindBookMove(ChessGame& game);
+
+// A legal, non-repeating move for the game's position from the first open
+// book that has one; NoMove when none does. Says nothing.
 Move GetBookMove(ChessGame& game);
+
+// A game is over: the books may learn from it. computerIsBlack tells which
+// side the engine played; a game without a result is not offered.
+void OfferGameToBooks(ChessGame& game, int computerIsBlack);
+
+// Teardown, before the log closes: every open book is closed and freed.
+void CloseBooks();

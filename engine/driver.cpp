@@ -5,35 +5,28 @@
 #include "engine/driver.h"
 
 #include <algorithm>
-#include <cstring>
 #include <memory>
 
 #include "books/booklist.h"
-#include "books/ctg.h"
 #include "engine/evalweights.h"
 #include "engine/game.h"
+#include "engine/learning.h"
 #include "engine/movepick.h"
 #include "engine/movetext.h"
 #include "engine/root.h"
 #include "engine/search.h"
+#include "engine/searchstate.h"
 #include "engine/smp.h"
 #include "engine/stats.h"
 #include "engine/timeman.h"
 #include "engine/tt.h"
 #include "frontend/frontend.h"
-#include "frontend/learning.h"
 #include "frontend/settings.h"
 #include "support/logger.h"
 #include "support/output.h"
 #include "support/spinlock.h"
 #include "tablebase/probe.h"
-
-Move BestMove = 0;
-Move PonderMove = 0;
-Move SearchPonderMove = 0;
-std::atomic<bool> StopSearch{false};
-std::atomic<bool> OnlyOneMove{false};
-int IterationScores[128] = {};
+#include "tablebase/registry.h"
 
 namespace {
 
@@ -63,30 +56,6 @@ int CountLegalMoves(ChessGame& game) {
     ++legal;
   }
   return legal;
-}
-
-// A move from the CTG book or the open books, NoMove when none applies.
-Move FindBookMove(ChessGame& copy) {
-  if (Settings::CtgBookSet && Settings::CtgBook[0]) {
-    std::strncpy(GlobalCTGReader.Name, Settings::CtgBook, 70);
-    GlobalCTGReader.Name[70] = '\0';
-    char text[16] = {};
-    if (GlobalCTGReader.GetMove(copy.GetFEN(), text)) {
-      Info("CTG book move");
-      const int index = FindCoordinateMove(copy.Moves, copy, text);
-      if (index >= 0) return copy.Moves.Moves[index];
-    }
-  }
-  const Move move = GetBookMove(copy);
-  if (move == NoMove) return NoMove;
-  UndoRecord undo;
-  if (!copy.MakeMove(move, undo)) {
-    Info("Illegal move found in book, ignoring it");
-    return NoMove;
-  }
-  copy.UnmakeMove(undo);
-  Info("Quelm book move");
-  return move;
 }
 
 // The window above the last fail high: wider steps until it is open.
@@ -168,7 +137,7 @@ void Think(ChessGame& game, const Move* ponderMove) {
   int tbValue = NoTablebaseValue;
   const int men = PopCount(copy->Occupied);
   if (men < 7 && men <= TbMaxMen && Settings::SzDepth >= 0) {
-    if (RootProbe(*copy)) Info("SyZyGy DTZ base hit");
+    if (ProbeRootMoves(*copy)) Info("SyZyGy DTZ base hit");
     if (!copy->InCheck()) {
       int success = 0;
       const int value = ProbeWdl(*copy, &success);

@@ -6,12 +6,12 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "engine/driver.h"
 #include "engine/evalweights.h"
 #include "engine/game.h"
 #include "engine/movepick.h"
 #include "engine/movetext.h"
 #include "engine/search.h"
+#include "engine/searchstate.h"
 #include "engine/smp.h"
 #include "engine/stats.h"
 #include "engine/timeman.h"
@@ -25,7 +25,6 @@
 MultiPvLine MultiPvLines[MaxMultiPv];
 int MultiPvCount = 1;
 RootMoveRecord RootRecords[256];
-bool RootSearchInterrupted = false;
 
 namespace {
 
@@ -70,6 +69,16 @@ void PrintLine(ChessGame& game, const Move* line, int length) {
 }
 
 }  // namespace
+
+bool ProbeRootMoves(ChessGame& game) {
+  if (!RootProbe(game)) return false;
+  MoveList& list = game.Moves;
+  for (int index = 0; index < list.Count;) {
+    if (list.Scores[index] == RootMoveDropped) RemoveRootMove(list, index);
+    else ++index;
+  }
+  return true;
+}
 
 int SearchRoot(ChessGame& game, Worker& worker, int beta, int depthQ, int tbValue) {
   Position& pos = game;

@@ -32,10 +32,10 @@ struct RootMoveRecord {
 extern RootMoveRecord RootRecords[256];
 
 int SearchRoot(ChessGame& game, Worker& worker, int beta, int depthQ, int tbValue);
-// Set by SearchRoot when it returned without finishing its moves (a stop, or
-// a search below that gave up): its score then means nothing.
-extern bool RootSearchInterrupted;
 void SortRootMoves(MoveList& list, int first);
+// The tablebases' root filter: RootProbe, then the moves it marks leave the
+// list. True on success; on failure the list keeps every move.
+bool ProbeRootMoves(ChessGame& game);
 bool IsEasyMove(ChessGame& game, Worker& worker, int score, int depthQ);
 // Prints pv[1..] and its continuation from the table on standard output;
 // returns the new length (at most 128).

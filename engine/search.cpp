@@ -9,6 +9,7 @@
 #include "engine/eval.h"
 #include "engine/evalweights.h"
 #include "engine/game.h"
+#include "engine/learning.h"
 #include "engine/material.h"
 #include "engine/movepick.h"
 #include "engine/smp.h"
@@ -16,9 +17,9 @@
 #include "engine/timeman.h"
 #include "engine/tt.h"
 #include "frontend/frontend.h"
-#include "frontend/learning.h"
 #include "frontend/settings.h"
 #include "tablebase/probe.h"
+#include "tablebase/registry.h"
 
 namespace {
 
@@ -292,7 +293,7 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
 
   if (ActiveLearning && ply < 7 && !seenBefore) {
     int learnedScore, learnedDepth;
-    if (ActiveLearning->Containers[Learning::BucketOf(keys.Hashkey)].Find(keys, learnedScore, learnedDepth) &&
+    if (ActiveLearning->Find(keys, learnedScore, learnedDepth) &&
         learnedDepth >= depth) {
       Trace("<-- Learned (%d)\n", learnedScore);
       return learnedScore;

@@ -9,11 +9,11 @@
 #include <new>
 #include <thread>
 
-#include "engine/driver.h"
 #include "engine/evalweights.h"
 #include "engine/game.h"
 #include "engine/pawns.h"
 #include "engine/search.h"
+#include "engine/searchstate.h"
 #include "engine/stats.h"
 #include "engine/timeman.h"
 #include "engine/tt.h"

@@ -9,9 +9,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "engine/driver.h"
 #include "engine/game.h"
 #include "engine/movetext.h"
+#include "engine/searchstate.h"
 #include "engine/smp.h"
 #include "frontend/frontend.h"
 #include "frontend/settings.h"

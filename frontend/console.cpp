@@ -17,13 +17,15 @@
 #include "engine/movegen.h"
 #include "engine/movepick.h"
 #include "engine/movetext.h"
+#include "engine/root.h"
 #include "engine/search.h"
+#include "engine/searchstate.h"
 #include "engine/smp.h"
 #include "engine/stats.h"
 #include "engine/timeman.h"
 #include "engine/tt.h"
 #include "frontend/bench.h"
-#include "frontend/learning.h"
+#include "frontend/learncommands.h"
 #include "frontend/settings.h"
 #include "frontend/uci.h"
 #include "frontend/xboard.h"
@@ -532,7 +534,7 @@ void ConsoleFrontEnd::ProbeDtzCommand() {
 
 void ConsoleFrontEnd::RootProbeCommand() {
   GenerateMoves(Game, Game.Moves, nullptr);
-  if (Settings::SzDepth < 0 || !RootProbe(Game)) {
+  if (Settings::SzDepth < 0 || !ProbeRootMoves(Game)) {
     SendError("szdtzroot", "Probe failed");
     return;
   }

@@ -2,7 +2,8 @@
 // input that arrives while the engine searches.
 #include "frontend/frontend.h"
 
-#include "frontend/learning.h"
+#include "books/booklist.h"
+#include "engine/learning.h"
 #include "support/input.h"
 #include "support/output.h"
 
@@ -32,8 +33,8 @@ int FrontEnd::DispatchInput() {
   }
 }
 
-void FrontEnd::LearnFromGame(ChessGame&) {
-  // No kind of opening book can be opened yet, so a finished game has no book
-  // to go to; the learning table is saved whether or not the game had ended.
+void FrontEnd::LearnFromGame(ChessGame& game) {
+  OfferGameToBooks(game, EngineSide);
+  // The learning table is saved whether or not the game had ended.
   if (ActiveLearning) ActiveLearning->Save();
 }

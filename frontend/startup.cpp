@@ -9,17 +9,18 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "books/booklist.h"
 #include "engine/bitboard.h"
 #include "engine/timeman.h"
 #include "frontend/frontend.h"
-#include "frontend/learning.h"
-#include "frontend/messages.h"
+#include "frontend/learningfile.h"
 #include "frontend/settings.h"
 #include "support/input.h"
-#include "tablebase/probe.h"
 #include "support/logger.h"
+#include "support/messages.h"
 #include "support/output.h"
 #include "support/platform.h"
+#include "tablebase/probe.h"
 
 char ConfigBaseName[ConfigBaseNameLength + 1] = "quelm";
 bool SyzygyEnabled = false;
@@ -67,12 +68,6 @@ void OpenLog(const char* baseName) {
   Input::SetLogger(logger);
 }
 
-// No kind of book can be made by this program yet: a configured book is
-// reported once and the engine plays without books.
-void OpenBooks() {
-  if (ConfiguredBooks.Count > 0) ActiveFrontEnd->Info("Could not create book object, playing without a book\n");
-}
-
 }  // namespace
 
 std::string FindDataFile(const std::string& name) {
@@ -101,7 +96,7 @@ void LoadConfiguration(const char* baseName) {
 
   ClockSettings::Reset();
   if (Settings::Learning) OpenLearning();
-  OpenBooks();
+  OpenConfiguredBooks();
   if (SyzygyEnabled) InitTablebases(Settings::SyzygyPath);
 }
 
@@ -111,6 +106,8 @@ void CloseConfiguration() {
     delete ActiveLearning;
     ActiveLearning = nullptr;
   }
+  // Books may still write to the log as they close.
+  CloseBooks();
   if (ActiveLogger) {
     Printer.SetLogger(nullptr);
     Input::SetLogger(nullptr);

@@ -17,6 +17,7 @@
 #include "engine/game.h"
 #include "engine/movepick.h"
 #include "engine/movetext.h"
+#include "engine/searchstate.h"
 #include "engine/stats.h"
 #include "engine/timeman.h"
 #include "engine/tt.h"

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "frontend/messages.h"
+#include "support/messages.h"
 #include "support/output.h"
 
 namespace {

@@ -10,7 +10,6 @@
 #include "engine/game.h"
 #include "engine/movegen.h"
 #include "engine/position.h"
-#include "engine/root.h"
 #include "tablebase/registry.h"
 
 namespace {
@@ -99,15 +98,6 @@ bool HasRepeated(const Position& pos) {
   for (int ply = pos.Ply - 4; ply >= pos.Ply - pos.Fifty && ply >= 0; ply -= 2)
     if (pos.KeyHistory[ply] == now) return true;
   return false;
-}
-
-void RemoveRootMove(MoveList& list, int slot) {
-  const int last = list.Count - 1;
-  list.Moves[slot] = list.Moves[last];
-  list.Scores[slot] = list.Scores[last];
-  RootRecords[slot] = RootRecords[last];
-  list.Count = last;
-  if (list.Cursor > slot) --list.Cursor;
 }
 
 int RootValue(const MoveList& list, int i) { return static_cast<std::int32_t>(list.Scores[i]); }
@@ -345,11 +335,12 @@ bool RootProbe(ChessGame& game) {
   }
 
   const int cnt50 = pos.Fifty;
+  // The root owns the order of its moves and what travels with them, so the
+  // probe only marks the moves to drop and the root takes them out.
   auto keep = [&](auto wanted) {
-    for (int i = 0; i < list.Count;) {
+    for (int i = 0; i < list.Count; i++) {
       const int value = RootValue(list, i);
-      if (value == IllegalRootValue || !wanted(value)) RemoveRootMove(list, i);
-      else i++;
+      if (value == IllegalRootValue || !wanted(value)) list.Scores[i] = RootMoveDropped;
     }
   };
   if (dtz > 0) {

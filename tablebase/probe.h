@@ -3,11 +3,10 @@
 // fails knows nothing: callers must treat it as unknown, never as a draw.
 #pragma once
 
+#include <cstdint>
+
 class ChessGame;
 class Position;
-
-// The largest number of men among the registered tables; 0 when none.
-extern int TbMaxMen;
 
 // Reads the path (';' between directories) and registers every table of up
 // to six men whose WDL file is on it, then prints "Found %d tablebases."; an
@@ -22,8 +21,14 @@ int ProbeWdl(ChessGame& game, int* success);
 // Distance to the next zeroing move in plies, signed like WDL; success as
 // for ProbeWdl. Main thread only.
 int ProbeDtz(ChessGame& game, int* success);
-// Keeps in the game's move list only the moves that keep the best result;
-// true on success (the list is untouched on failure). Main thread only.
+// The ordering score RootProbe gives a root move that does not keep the best
+// result (or is illegal); no distance to zeroing comes near it.
+inline constexpr std::uint32_t RootMoveDropped = 0x80000000u;
+
+// Scores the game's moves by their distance to zeroing and marks with
+// RootMoveDropped those that do not keep the best result; the root search
+// takes the marked moves out (ProbeRootMoves). True on success (no move is
+// marked on failure). Main thread only.
 bool RootProbe(ChessGame& game);
 
 // The steps of the probes, exposed for tests and the console. The position

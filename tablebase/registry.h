@@ -13,6 +13,9 @@
 
 class Position;
 
+// The largest number of men among the registered tables; 0 when none.
+extern int TbMaxMen;
+
 inline constexpr int TbMaxPieceEntries = 254;  // pawnless tables of a full 6-man set
 inline constexpr int TbMaxPawnEntries = 256;   // tables with pawns of a full 6-man set
 inline constexpr int TbHashBuckets = 2048;

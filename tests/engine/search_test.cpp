@@ -10,6 +10,7 @@
 #include "search_cases.h"
 #include "search_fixture.h"
 #include "tablebase/probe.h"
+#include "tablebase/registry.h"
 
 namespace {
 

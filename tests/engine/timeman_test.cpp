@@ -22,15 +22,16 @@
 #include "engine/evalweights.h"
 #include "engine/game.h"
 #include "engine/material.h"
+#include "engine/searchstate.h"
 #include "engine/smp.h"
 #include "engine/stats.h"
 #include "engine/tt.h"
 #include "engine/zobrist.h"
 #include "frontend/frontend.h"
 #include "frontend/settings.h"
+#include "stub_front_end.h"
 #include "support/capture.h"
 #include "support/input.h"
-#include "stub_front_end.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include <string>
 
 #include "console_fixture.h"
-#include "engine/driver.h"
+#include "engine/learning.h"
 #include "engine/movetext.h"
+#include "engine/searchstate.h"
 #include "engine/smp.h"
-#include "frontend/learning.h"
 #include "shared_data.h"
 #include "tablebase/probe.h"
 

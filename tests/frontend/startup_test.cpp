@@ -10,7 +10,7 @@
 #include <fstream>
 #include <string>
 
-#include "frontend/messages.h"
+#include "support/messages.h"
 #include "support/scratch_directory.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "engine/attacks.h"
-#include "engine/driver.h"
+#include "engine/searchstate.h"
 #include "engine/stats.h"
 #include "engine/timeman.h"
 #include "engine/tt.h"

@@ -8,11 +8,11 @@
 #include <memory>
 #include <string>
 
-#include "engine/driver.h"
+#include "engine/learning.h"
 #include "engine/movepick.h"
+#include "engine/searchstate.h"
 #include "engine/stats.h"
 #include "engine/timeman.h"
-#include "frontend/learning.h"
 #include "frontend/settings.h"
 #include "referee.h"
 #include "support/capture.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "frontend/messages.h"
+#include "support/messages.h"
 #include "support/scratch_directory.h"
 
 namespace {

@@ -48,7 +48,7 @@ TEST(RootProbe, KeepsTheMovesThatKeepTheResultAsFathomListsThem) {
       else if (oracle.Wdl == 0) expected = ListedMoves(game, oracle.Moves[1]);
       else if (oracle.Wdl == -2 && oracle.Dtz > -49) expected = ListedMoves(game, oracle.Moves[2]);
       else continue;
-      ASSERT_TRUE(RootProbe(game)) << fen;
+      ASSERT_TRUE(ProbeRootMoves(game)) << fen;
       EXPECT_EQ(Kept(game), expected) << fen;
       seen[oracle.Wdl == 2 ? 0 : oracle.Wdl == 0 ? 1 : 2]++;
     }
@@ -76,7 +76,7 @@ TEST(RootProbe, WinningMovesStayWithinTheFiftyMoveBudget) {
   std::snprintf(text, sizeof text, fen, 0);
   ChessGame fresh;
   ASSERT_FALSE(fresh.SetFEN(text));
-  ASSERT_TRUE(RootProbe(fresh));
+  ASSERT_TRUE(ProbeRootMoves(fresh));
   const auto all = Values(fresh);
   int best = 1000, worst = 0;
   for (const auto& [move, value] : all) {
@@ -91,7 +91,7 @@ TEST(RootProbe, WinningMovesStayWithinTheFiftyMoveBudget) {
   std::snprintf(text, sizeof text, fen, tight);
   ChessGame late;
   ASSERT_FALSE(late.SetFEN(text));
-  ASSERT_TRUE(RootProbe(late));
+  ASSERT_TRUE(ProbeRootMoves(late));
   for (const auto& [move, value] : Values(late)) EXPECT_EQ(value, best) << move;
   EXPECT_EQ(Values(late).size(), static_cast<std::size_t>(std::count_if(
                                      all.begin(), all.end(), [best](const auto& item) { return item.second == best; })));
@@ -101,7 +101,7 @@ TEST(RootProbe, WinningMovesStayWithinTheFiftyMoveBudget) {
   std::snprintf(text, sizeof text, fen, roomy);
   ChessGame early;
   ASSERT_FALSE(early.SetFEN(text));
-  ASSERT_TRUE(RootProbe(early));
+  ASSERT_TRUE(ProbeRootMoves(early));
   EXPECT_EQ(Values(early).size(), all.size());
 }
 
@@ -115,7 +115,7 @@ TEST(RootProbe, LostPositionKeepsEveryMoveUntilTheFiftyMoveRuleIsNear) {
   ChessGame game;
   ASSERT_FALSE(game.SetFEN(text));
   const int legal = LegalMoveCount(game);
-  ASSERT_TRUE(RootProbe(game));
+  ASSERT_TRUE(ProbeRootMoves(game));
   const auto values = Values(game);
   ASSERT_EQ(static_cast<int>(values.size()), legal);
   int best = 0;
@@ -127,14 +127,14 @@ TEST(RootProbe, LostPositionKeepsEveryMoveUntilTheFiftyMoveRuleIsNear) {
   std::snprintf(text, sizeof text, fen, 99 + 2 * best);
   ChessGame roomy;
   ASSERT_FALSE(roomy.SetFEN(text));
-  ASSERT_TRUE(RootProbe(roomy));
+  ASSERT_TRUE(ProbeRootMoves(roomy));
   EXPECT_EQ(static_cast<int>(Values(roomy).size()), legal);
 
   // At the limit only the longest resistance stays.
   std::snprintf(text, sizeof text, fen, 100 + 2 * best);
   ChessGame tight;
   ASSERT_FALSE(tight.SetFEN(text));
-  ASSERT_TRUE(RootProbe(tight));
+  ASSERT_TRUE(ProbeRootMoves(tight));
   for (const auto& [move, value] : Values(tight)) EXPECT_EQ(value, best) << move;
 }
 
@@ -150,6 +150,25 @@ TEST(RootProbe, MissingTableLeavesTheListUntouched) {
   EXPECT_TRUE(std::equal(before.Moves, before.Moves + before.Count, game.Moves.Moves));
 }
 
+TEST(RootProbe, MarksTheMovesToDropAndTheRootTakesOutExactlyThose) {
+  REQUIRE_SHARED_FILE(tables, "syzygy/KRvK.rtbw");
+  LoadSharedTables();
+  // A won rook ending where Rb2 and Rb3 give the rook away: those are marked.
+  ChessGame marked;
+  ASSERT_FALSE(marked.SetFEN("8/8/8/8/8/2k5/8/KR6 w - - 0 1"));
+  ChessGame filtered = marked;
+  const MoveList before = marked.Moves;
+  ASSERT_TRUE(RootProbe(marked));
+  ASSERT_EQ(marked.Moves.Count, before.Count);
+  EXPECT_TRUE(std::equal(before.Moves, before.Moves + before.Count, marked.Moves.Moves));
+  std::set<Move> kept;
+  for (int i = 0; i < marked.Moves.Count; i++)
+    if (marked.Moves.Scores[i] != RootMoveDropped) kept.insert(marked.Moves.Moves[i]);
+  ASSERT_LT(kept.size(), static_cast<std::size_t>(before.Count));
+  ASSERT_TRUE(ProbeRootMoves(filtered));
+  EXPECT_EQ(Kept(filtered), kept);
+}
+
 TEST(RootProbe, NeverKeepsAMoveThatLeavesTheKingInCheck) {
   REQUIRE_SHARED_FILE(tables, "syzygy/KRvKR.rtbw");
   LoadSharedTables();
@@ -157,7 +176,7 @@ TEST(RootProbe, NeverKeepsAMoveThatLeavesTheKingInCheck) {
   ChessGame game;
   ASSERT_FALSE(game.SetFEN("4r3/8/8/8/8/k7/4R3/4K3 w - - 0 1"));
   ASSERT_LT(LegalMoveCount(game), game.Moves.Count);
-  ASSERT_TRUE(RootProbe(game));
+  ASSERT_TRUE(ProbeRootMoves(game));
   EXPECT_GT(game.Moves.Count, 0);
   for (int i = 0; i < game.Moves.Count; i++) {
     UndoRecord undo;

@@ -24,7 +24,7 @@ protected:
   }
   static std::set<Move> ResultKeepingMoves(const ChessGame& game) {
     ChessGame copy = game;
-    EXPECT_TRUE(RootProbe(copy));
+    EXPECT_TRUE(ProbeRootMoves(copy));
     return {copy.Moves.Moves, copy.Moves.Moves + copy.Moves.Count};
   }
 };

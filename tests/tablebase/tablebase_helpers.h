@@ -15,8 +15,10 @@
 
 #include "engine/game.h"
 #include "engine/movetext.h"
+#include "engine/root.h"
 #include "shared_data.h"
 #include "tablebase/probe.h"
+#include "tablebase/registry.h"
 
 inline constexpr const char* FathomProgram = "/usr/games/fathom";
 

@@ -1,5 +1,5 @@
 // The messages table and the reader of the messages file.
-#include "frontend/messages.h"
+#include "support/messages.h"
 
 #include <cstdlib>
 #include <cstring>

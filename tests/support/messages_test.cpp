@@ -1,6 +1,6 @@
 // The messages file: line rules, ids, fallback to text 0, and the shipped
 // English texts.
-#include "frontend/messages.h"
+#include "support/messages.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,37 @@
+// The learning file: the run's learning table read from and saved to disk.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/learning.h"
+
+// The learning file "quelm.plf" in the current directory. Save never leaves a
+// half-written file behind: the table goes to "quelm.plf.tmp" beside it, is
+// forced to the disk and then renamed over the old file, under an advisory
+// lock that keeps two engines in one directory from saving at once.
+class LearningFile : public Learning {
+public:
+  static constexpr const char* DefaultName = "quelm.plf";
+  // How long a save waits for another program's save before it skips.
+  int LockWaitMs = 5000;
+
+  ~LearningFile() override;
+  bool Load() override;
+  bool Close() override;
+  bool Save() override;
+
+  char* LearningFileName = nullptr;  // null until the first Load
+
+  // What the last Load found: records taken, records refused for a depth no
+  // search can have, and the bytes of a part record at the end.
+  std::uint32_t RecordsRead = 0;
+  std::uint32_t RecordsRefused = 0;
+  std::uint32_t TrailingBytes = 0;
+
+private:
+  const char* FileName();
+};
+
+// Start-up with learning on: makes the run's table, reads the learning file
+// into it and tells the front end what came of it.
+void OpenLearning();
