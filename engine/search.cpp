@@ -195,12 +195,12 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
   record.Pv[ply] = NoMove;
 
   if (ply - Infinity >= beta) {
-    Trace("<-- Mate Distance (%d)\n", ply - Infinity);
+    // Being mated at this very ply still reaches beta: a fail high.
     RaiseSelDepth(stats, ply);
     return ply - Infinity;
   }
   if (Infinity - 1 - ply <= alpha) {
-    Trace("<-- Mate Distance (%d)\n", Infinity - 1 - ply);
+    // Mating at the next ply cannot rise above alpha: a fail low.
     RaiseSelDepth(stats, ply);
     return Infinity - 1 - ply;
   }
@@ -209,13 +209,13 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
 
   TranspositionTable::Prefetch(pos.Hashkey);
   if (pos.IsPawnStalemate()) {
-    Trace("<-- ISDRAW\n");
+    // No mating material, or a king whose pawns and own moves are all stuck.
     RaiseSelDepth(stats, ply);
     return 0;
   }
   std::uint32_t repetitions = 0;
   if (pos.Fifty >= 100 || pos.IsRepetition(ply, repetitions)) {
-    Trace("<-- ISDRAW\n");
+    // Drawn by the fifty-move rule or by repetition.
     RaiseSelDepth(stats, ply);
     return DrawScore(alpha, beta);
   }
@@ -234,7 +234,7 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
       bounded = bounded || beta < 2;
     }
     if (beta <= alpha || bounded) {
-      Trace("<-- Cannot Win Interior\n");
+      // The window shut around the draw: only the sign of the material counts.
       return DrawishScore(pos);
     }
   }
@@ -259,16 +259,17 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
       const int score = HashScoreAtPly(found.Score(), ply);
       const int bound = found.Bound();
       if (bound == BoundLower && score >= beta) {
+        // A lower bound at or above beta: the node fails high unsearched.
         ++stats.HashCutoffs;
         RememberCut(record, hashMove, score);
         record.Pv[ply] = hashMove;
         record.PvLength = ply + 1;
         TranspositionTable::RefreshAge(const_cast<HashEntry*>(slot), found);
-        Trace("<-- Hash Lowerbound (%d)\n", score);
         RaiseSelDepth(stats, ply);
         return score;
       }
       if (bound == BoundExact) {
+        // An exact score of enough depth is the node's score, whatever the window.
         ++stats.HashCutoffs;
         if (hashMove != NoMove) {
           record.Pv[ply] = hashMove;
@@ -276,14 +277,13 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
         }
         TranspositionTable::RefreshAge(const_cast<HashEntry*>(slot), found);
         if (score >= beta) RememberCut(record, hashMove, score);
-        Trace("<-- Hash Exact (%d)\n", score);
         RaiseSelDepth(stats, ply);
         return score;
       }
       if (bound == BoundUpper && score <= alpha) {
+        // An upper bound at or below alpha: the node fails low unsearched.
         ++stats.HashCutoffs;
         TranspositionTable::RefreshAge(const_cast<HashEntry*>(slot), found);
-        Trace("<-- Hash Upperbound (%d)\n", score);
         RaiseSelDepth(stats, ply);
         return score;
       }
@@ -294,13 +294,13 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
     int learnedScore, learnedDepth;
     if (ActiveLearning->Containers[Learning::BucketOf(keys.Hashkey)].Find(keys, learnedScore, learnedDepth) &&
         learnedDepth >= depth) {
-      Trace("<-- Learned (%d)\n", learnedScore);
+      // A result learned from earlier games, searched at least this deep.
       return learnedScore;
     }
   }
 
   if (ply >= MaxPly - 1 || pos.Ply >= MaxGamePlies - 1) {
-    Trace("<-- MAXPLY reached\n");
+    // No room left in the ply records or the key history: the static score.
     RaiseSelDepth(stats, ply);
     return Evaluate(pos, record.Maps, worker.Id);
   }
@@ -316,7 +316,7 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
       record.CurrentMove = 0;
       const int value = Quiesce(game, worker, ply + 1, threshold, threshold + 1, true, tbValue);
       if (value <= threshold) {
-        Trace("<-- Alpha Razoring (%d)\n", value);
+        // Razored: even the captures cannot lift the score to alpha.
         return value <= -MateBound ? value - 1 : value + margin;
       }
     }
@@ -356,7 +356,7 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
       }
       if (score >= beta) {
         ++stats.NullCutoffs;
-        Trace("<-- Null cut (%d)\n", score);
+        // Passing still holds beta: the node fails high without a move.
         return beta;
       }
     }
@@ -472,6 +472,7 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
       bestNumber = moveNumber;
       best = score;
       if (score >= beta) {
+        // A fail high: the table, the killers and the history learn the move.
         ++stats.CutNodes;
         if (moveNumber == 1) ++stats.CutNodeOrdering;
         if (moveNumber > 3) ++stats.FalseAllNodes;
@@ -480,7 +481,6 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
         UpdateHistory(worker, depth, pos.Board[MoveFrom(move)], move);
         record.Pv[ply] = move;
         record.PvLength = ply + 1;
-        Trace("beta cut: %d\n", score);
         return score;
       }
       if (nodeType == PvNode && score > alpha) {
@@ -525,7 +525,7 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
     } else {
       TranspositionTable::StoreUpper(keys, best, depth, ply);
     }
-    Trace("p score: %d\n", best);
+    // Every move searched: the best score is the node's, fail-soft.
     return best;
   }
 
@@ -537,7 +537,7 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
     TranspositionTable::StoreExact(keys, ply - Infinity, depth, ply, NoMove, HashMateFlag);
     return ply - Infinity;
   }
-  Trace("stalemate\n");
+  // No legal move and not in check: stalemate.
   TranspositionTable::StoreExact(keys, 0, depth, ply, NoMove, 0);
   return 0;
 }

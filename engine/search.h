@@ -48,6 +48,3 @@ void GetPhase(const Position& position, int* blackPhase, int* whitePhase);
 // lowest one.
 bool ProbeForPruning(ChessGame& game, int& probe, SearchStatistics& stats);
 bool TablebaseDropsMove(int probe, int& reference, bool& haveReference);
-
-// The hook that labels every early return of the node search; prints nothing.
-inline void Trace(const char*, ...) {}
