@@ -89,15 +89,26 @@ Move FindBookMove(ChessGame& copy) {
   return move;
 }
 
+// The first upper bound of an iteration lies this far (milli-pawns) above
+// the last score; after a fail high it widens by the steps that follow.
+constexpr int AspirationWindow = 180;
+constexpr int AspirationFirstStep = 360;
+constexpr int AspirationSecondStep = 1080;
+
 // The window above the last fail high: wider steps until it is open.
 int NextAspirationBound(int result, int& step) {
   switch (step++) {
-    case 0: return result + 360 > MateBound ? Infinity : result + 360;
-    case 1: return result + 1080 > MateBound ? Infinity : result + 1080;
+    case 0: return result + AspirationFirstStep > MateBound ? Infinity : result + AspirationFirstStep;
+    case 1: return result + AspirationSecondStep > MateBound ? Infinity : result + AspirationSecondStep;
     case 2: return result > MateBound ? Infinity : MateBound;
     default: return Infinity;
   }
 }
+
+// The learning table keeps only the first plies of a principal variation,
+// and only from iterations this deep (plies) on.
+constexpr int LearnedPvPlies = 2;
+constexpr int LearnedMinIteration = 7;
 
 // Stores the iteration's principal variation, position by position, so that
 // the next iteration and the PV printing find it.
@@ -108,11 +119,22 @@ void StorePrincipalVariation(ChessGame& copy, const PlyRecord& root, int depth, 
   for (int i = played - 1; i >= 0; --i) {
     copy.UnmakeMove(undo[i]);
     const int value = (i % 2 == 0) ? score : -score;
-    const int storedDepth = std::max((depth - i) * 4, 0);
+    const int storedDepth = std::max((depth - i) * OnePly, 0);
     TranspositionTable::Store(copy.Keys(), value, storedDepth, i, BoundExact, root.Pv[i], 0);
-    if (ActiveLearning && i <= 2 && depth >= 7) ActiveLearning->Add(copy.Keys(), value, storedDepth);
+    if (ActiveLearning && i <= LearnedPvPlies && depth >= LearnedMinIteration)
+      ActiveLearning->Add(copy.Keys(), value, storedDepth);
   }
 }
+
+// The from, to and promotion bits: the same move whatever flags it carries.
+constexpr Move MoveIdentityBits = MoveFromMask | MoveToMask | MovePromotionMask;
+// From this iteration (plies) on, a mate found or a single legal move ends
+// the search of the engine's own move at once.
+constexpr int MateStopIteration = 4;
+// The easy-move test runs only on a score within this (milli-pawns) of a
+// balance, and one not rising this much above the last search's score.
+constexpr int EasyMoveScoreLimit = 2999;
+constexpr int EasyMoveRiseLimit = 100;
 
 }  // namespace
 
@@ -129,7 +151,7 @@ void Think(ChessGame& game, const Move* ponderMove) {
   bool easyAllowed = Settings::EasyMove;
   ClearStatistics();
 
-  if (ActiveFrontEnd && ActiveFrontEnd->Mode == ModeThinking && ActiveFrontEnd->BookMisses < 8) {
+  if (ActiveFrontEnd && ActiveFrontEnd->Mode == ModeThinking && ActiveFrontEnd->BookMisses < BookMissLimit) {
     const Move bookMove = FindBookMove(*copy);
     if (bookMove == NoMove) {
       ++ActiveFrontEnd->BookMisses;
@@ -167,7 +189,7 @@ void Think(ChessGame& game, const Move* ponderMove) {
 
   int tbValue = NoTablebaseValue;
   const int men = PopCount(copy->Occupied);
-  if (men < 7 && men <= TbMaxMen && Settings::SzDepth >= 0) {
+  if (men < TablebaseMenLimit && men <= TbMaxMen && Settings::SzDepth >= 0) {
     if (RootProbe(*copy)) Info("SyZyGy DTZ base hit");
     if (!copy->InCheck()) {
       int success = 0;
@@ -197,15 +219,16 @@ void Think(ChessGame& game, const Move* ponderMove) {
     TimeLimits::ScoreDropped = false;
     TimeLimits::FailHighCount = 0;
 
-    int bound = Statistics[0].LastScore + 180;
+    int bound = Statistics[0].LastScore + AspirationWindow;
     int step = 0;
-    result = SearchRoot(*copy, worker, bound, depth * 4, tbValue);
+    result = SearchRoot(*copy, worker, bound, depth * OnePly, tbValue);
     while (result >= bound && bound < Infinity && !StopSearch.load() && !RootSearchInterrupted) {
       TimeLimits::IterationUnfinished = false;
-      TimeLimits::NewBestPending = (MultiPvLines[0].Pv[0] & 0xffff) != (BestMove & 0xffff);
+      TimeLimits::NewBestPending =
+          (MultiPvLines[0].Pv[0] & MoveIdentityBits) != (BestMove & MoveIdentityBits);
       for (MultiPvLine& line : MultiPvLines) line.Depth = depth - 1;
       bound = NextAspirationBound(result, step);
-      result = SearchRoot(*copy, worker, bound, depth * 4, tbValue);
+      result = SearchRoot(*copy, worker, bound, depth * OnePly, tbValue);
     }
     // An iteration cut short without a stop has no score to keep: the
     // moves it finished are in BestMove already, as after a stop.
@@ -219,9 +242,9 @@ void Think(ChessGame& game, const Move* ponderMove) {
       root.PvLength = PrintPvFromHash(*copy, root.PvLength, root.Pv);
       if (root.PvLength == 0) Printer.Print(ChannelStdout, true, "ERROR: no pv available\n");
     }
-    if (ActiveLearning) ActiveLearning->Add(copy->Keys(), result, depth * 4);
+    if (ActiveLearning) ActiveLearning->Add(copy->Keys(), result, depth * OnePly);
 
-    if (Mode() == ModeThinking && depth >= 4 &&
+    if (Mode() == ModeThinking && depth >= MateStopIteration &&
         (result > Infinity - depth || result < depth - Infinity || legalMoves == 1))
       break;
     const int elapsed = Elapsed();
@@ -232,10 +255,11 @@ void Think(ChessGame& game, const Move* ponderMove) {
       break;
     }
     if (easyAllowed && TimeLimits::FailHighCount == 0 && elapsed > TimeLimits::EasyTime && Mode() == ModeThinking &&
-        result >= -2999 && result <= 2999 && result < PreviousSearchScore + 100) {
+        result >= -EasyMoveScoreLimit && result <= EasyMoveScoreLimit &&
+        result < PreviousSearchScore + EasyMoveRiseLimit) {
       Info("Check for easymove ...");
       easyAllowed = false;
-      if (IsEasyMove(*copy, worker, result, depth * 4)) {
+      if (IsEasyMove(*copy, worker, result, depth * OnePly)) {
         if (StopSearch.load()) break;
         Info("Easy move!");
         TimeLimits::EasyFound = true;

@@ -17,16 +17,25 @@
 
 namespace {
 
+// The log line's room: its heading, and each move with its space.
+constexpr int LongestLineHeading = 64;
+constexpr int LongestLineMoveWidth = 8;
+
 // "New longest line to depth %d:" and the moves that led there, for the log.
 void LogLongestLine(const Position& pos, Worker& worker, int ply) {
   if (!ActiveFrontEnd) return;
-  char line[64 + MaxPly * 8];
+  char line[LongestLineHeading + MaxPly * LongestLineMoveWidth];
   int length = std::snprintf(line, sizeof line, "New longest line to depth %d:", ply);
   const PlyStack& stack = worker.Stack();
-  for (int i = 0; i < ply && length < static_cast<int>(sizeof line) - 8; ++i)
+  for (int i = 0; i < ply && length < static_cast<int>(sizeof line) - LongestLineMoveWidth; ++i)
     length += std::snprintf(line + length, sizeof line - length, " %s", MoveToText(pos, stack.Records[i].CurrentMove));
   ActiveFrontEnd->Log(line);
 }
+
+// The depths the quiescence search stores its entries at: above the plain
+// captures when the checking moves were searched too.
+constexpr int QuiescenceDepth = 0;
+constexpr int QuiescenceChecksDepth = 1;
 
 }  // namespace
 
@@ -48,7 +57,7 @@ int Quiesce(ChessGame& game, Worker& worker, int ply, int alpha, int beta, bool 
   TranspositionTable::Prefetch(pos.Hashkey);
   if (pos.IsPawnStalemate()) return 0;
   std::uint32_t repetitions = 0;
-  if (pos.Fifty >= 100 || pos.IsRepetition(ply, repetitions)) return DrawScore(alpha, beta);
+  if (pos.Fifty >= FiftyMovePlies || pos.IsRepetition(ply, repetitions)) return DrawScore(alpha, beta);
 
   record.Maps.Valid = false;
   if (ply >= MaxPly - 1 || pos.Ply >= MaxGamePlies - 1) return Evaluate(pos, record.Maps, worker.Id);
@@ -64,7 +73,7 @@ int Quiesce(ChessGame& game, Worker& worker, int ply, int alpha, int beta, bool 
     ++stats.QHashHits;
     picker.HashMove = found.GetMove();
     // An entry from a search without checks knows less than this node wants.
-    if (!withChecks || found.Depth() != 0) {
+    if (!withChecks || found.Depth() != QuiescenceDepth) {
       const int score = HashScoreAtPly(found.Score(), ply, HashMateBound + 1);
       const int bound = found.Bound();
       if ((bound == BoundLower && score >= beta) || bound == BoundExact || (bound == BoundUpper && score <= alpha)) {
@@ -119,7 +128,7 @@ int Quiesce(ChessGame& game, Worker& worker, int ply, int alpha, int beta, bool 
   picker.List.Cursor = 0;
   picker.Stage = StageHashMove;
 
-  const int entryDepth = withChecks ? 1 : 0;
+  const int entryDepth = withChecks ? QuiescenceChecksDepth : QuiescenceDepth;
   bool improved = false;
   bool searched = false;
   std::uint32_t orderingScore;

@@ -69,6 +69,17 @@ void PrintLine(ChessGame& game, const Move* line, int length) {
   PrintPvFromHash(game, length, copy);
 }
 
+// A root move's sort key: the iteration's depth (quarter plies), then its
+// rank in the MultiPV table (below 32), then its move number (below 64).
+constexpr int SortKeyRanks = 32;
+constexpr int SortKeyMoveNumbers = 64;
+// A move that has not entered the MultiPV table for this many quarter plies
+// (seven plies) loses its rank.
+constexpr int RankMemoryDepth = 28;
+// A score this far (milli-pawns) below the last iteration's counts as a drop
+// for the time management.
+constexpr int ScoreDropMargin = 100;
+
 }  // namespace
 
 int SearchRoot(ChessGame& game, Worker& worker, int beta, int depthQ, int tbValue) {
@@ -78,13 +89,13 @@ int SearchRoot(ChessGame& game, Worker& worker, int beta, int depthQ, int tbValu
   PlyStack& stack = worker.Stack();
   PlyRecord& root = stack.Records[0];
   FrontEnd* frontEnd = ActiveFrontEnd;
-  const int iteration = depthQ / 4;
+  const int iteration = depthQ / OnePly;
   const int last = MultiPvCount - 1;
   char text[256];
 
   RootSearchInterrupted = false;
   ++stats.InnerNodes;
-  if ((stats.InnerNodes & 4095) == 0) CheckTime(game, worker, 0);
+  if ((stats.InnerNodes & TimePollMask) == 0) CheckTime(game, worker, 0);
   const bool inCheck = pos.InCheck();
   int alpha = -Infinity;
   const bool probing = depthQ >= Settings::SzDepth && !inCheck && SyzygyProbing.load(std::memory_order_relaxed);
@@ -121,9 +132,9 @@ int SearchRoot(ChessGame& game, Worker& worker, int beta, int depthQ, int tbValu
     // The root extends as a scout node does: without the capture extension
     // of PV nodes.
     bool reducible;
-    const int extension = GetExtension(ScoutNode, game, move, inCheck, depthQ - 4, 0, undo, &reducible, worker.Id);
-    if (moveNumber >= 4) ++stats.AllNodeTotal;
-    const int depth = depthQ + extension - 4;
+    const int extension = GetExtension(ScoutNode, game, move, inCheck, depthQ - OnePly, 0, undo, &reducible, worker.Id);
+    if (moveNumber >= AllNodeMoveNumber) ++stats.AllNodeTotal;
+    const int depth = depthQ + extension - OnePly;
 
     int score;
     bool abort = false;
@@ -166,7 +177,7 @@ int SearchRoot(ChessGame& game, Worker& worker, int beta, int depthQ, int tbValu
     Move line[MaxPly];
     const int length = LineOfChild(stack, move, line);
     if (score > MultiPvLines[last].Score || MultiPvLines[last].Depth != iteration) {
-      if (score < Statistics[0].LastScore - 100) TimeLimits::ScoreDropped = true;
+      if (score < Statistics[0].LastScore - ScoreDropMargin) TimeLimits::ScoreDropped = true;
       int rank = 0;
       if (score <= MultiPvLines[0].Score)
         while (rank < last && MultiPvLines[rank].Depth == iteration && MultiPvLines[rank].Score >= score) ++rank;
@@ -179,13 +190,13 @@ int SearchRoot(ChessGame& game, Worker& worker, int beta, int depthQ, int tbValu
       std::copy(line, line + length, entry.Pv);
       if (MultiPvLines[last].Depth == iteration) alpha = MultiPvLines[last].Score;
 
-      RootRecords[index].SortKey = ((depthQ * 32) - rank) * 64 + moveNumber;
+      RootRecords[index].SortKey = ((depthQ * SortKeyRanks) - rank) * SortKeyMoveNumbers + moveNumber;
       MoveRootMove(list, index, rank);
 
       if (score >= beta) {
         ++stats.CutNodes;
         if (moveNumber == 1) ++stats.CutNodeOrdering;
-        if (moveNumber >= 4) ++stats.FalseAllNodes;
+        if (moveNumber >= AllNodeMoveNumber) ++stats.FalseAllNodes;
         std::copy(line, line + length, root.Pv);
         root.PvLength = length;
         if (frontEnd && frontEnd->SendPv(iteration, '+', Elapsed(), score)) PrintLine(game, line, length);
@@ -211,7 +222,7 @@ int SearchRoot(ChessGame& game, Worker& worker, int beta, int depthQ, int tbValu
         std::snprintf(text, sizeof text, "Move did not make the window: %s (%d)\n", MoveToText(pos, move), score);
         LogLine(text);
       }
-      RootRecords[index].SortKey = ((depthQ * 32) - MultiPvCount) * 64 - moveNumber;
+      RootRecords[index].SortKey = ((depthQ * SortKeyRanks) - MultiPvCount) * SortKeyMoveNumbers - moveNumber;
       if (frontEnd && frontEnd->SendRefutation(line, Elapsed())) PrintLine(game, line, length);
     }
   }
@@ -219,15 +230,15 @@ int SearchRoot(ChessGame& game, Worker& worker, int beta, int depthQ, int tbValu
   if (searched == 0) {
     if (!haveReference) return inCheck ? -Infinity : 0;
     if (frontEnd) frontEnd->Info("No moves in table base position\n");
-    return reference > 1 ? -TablebaseWin : reference < -1 ? TablebaseWin : 0;
+    return reference > WdlCursedWin ? -TablebaseWin : reference < WdlBlessedLoss ? TablebaseWin : 0;
   }
   OnlyOneMove.store(searched == 1, std::memory_order_relaxed);
   ++stats.AllNodes;
   if (bestFromFirst) ++stats.AllNodeOrdering;
-  // A move that has not entered the MultiPV table for seven plies loses its rank.
-  if (depthQ > 28)
+  if (depthQ > RankMemoryDepth)
     for (int i = MultiPvCount; i < list.Count; ++i)
-      if (RootRecords[i].SortKey < (depthQ - 28) * 2048) RootRecords[i].SortKey = 0;
+      if (RootRecords[i].SortKey < (depthQ - RankMemoryDepth) * SortKeyRanks * SortKeyMoveNumbers)
+        RootRecords[i].SortKey = 0;
   SortRootMoves(list, MultiPvCount);
   return MultiPvLines[0].Score;
 }
@@ -251,13 +262,20 @@ void SortRootMoves(MoveList& list, int first) {
   }
 }
 
+// The easy-move test's margin below the best score, in milli-pawns at a
+// singular margin setting of 100 percent.
+constexpr int EasyMoveMarginBase = 1100;
+// The test searches this many quarter plies (five plies) less deep than the
+// iteration, or at half its depth when that is deeper.
+constexpr int EasyMoveDepthCut = 20;
+
 bool IsEasyMove(ChessGame& game, Worker& worker, int score, int depthQ) {
   Position& pos = game;
   MoveList& list = game.Moves;
   PlyRecord& root = worker.Stack().Records[0];
-  const int margin = Settings::SingMargin * 1100 / 100;
+  const int margin = Settings::SingMargin * EasyMoveMarginBase / 100;
   const int a = score - margin;
-  const int depth = std::max(depthQ - 20, depthQ / 2);
+  const int depth = std::max(depthQ - EasyMoveDepthCut, depthQ / 2);
   int above = 0;
   for (int i = 0; i < list.Count; ++i) {
     const Move move = list.Moves[i];
@@ -265,15 +283,18 @@ bool IsEasyMove(ChessGame& game, Worker& worker, int score, int depthQ) {
     if (!pos.MakeMove(move, undo)) continue;
     root.CurrentMove = move;
     bool abort = false;
-    const int value = -Search(ScoutNode, game, worker, 1, -a - 1, -a, depth - 4, false, NoTablebaseValue, &abort);
+    const int value = -Search(ScoutNode, game, worker, 1, -a - 1, -a, depth - OnePly, false, NoTablebaseValue, &abort);
     pos.UnmakeMove(undo);
     if (abort || worker.ShouldStop()) return true;
     if (value <= a) continue;
     ++above;
-    if (above > 1 || value > 50000) return false;
+    if (above > 1 || value > DecisiveScore) return false;
   }
   return above == 1;
 }
+
+// The bits of a move word the transposition table keeps.
+constexpr Move StoredMoveBits = 0xffffff;
 
 int PrintPvFromHash(ChessGame& game, int pvLength, Move* pv) {
   // The variant travels inside the position, so printing leaves the game's
@@ -297,7 +318,7 @@ int PrintPvFromHash(ChessGame& game, int pvLength, Move* pv) {
     }
     // The table's best moves continue the line; each must be a move the
     // generator knows in this position, whatever the entry holds.
-    for (; length < MaxPly && pos.Fifty < 100; ++length) {
+    for (; length < MaxPly && pos.Fifty < FiftyMovePlies; ++length) {
       std::uint32_t repetitions = 0;
       if (pos.IsRepetition(MaxPly, repetitions)) break;
       HashEntry found;
@@ -308,7 +329,7 @@ int PrintPvFromHash(ChessGame& game, int pvLength, Move* pv) {
       GenerateMoves(pos, moves, nullptr);
       Move next = NoMove;
       for (int i = 0; i < moves.Count; ++i)
-        if ((moves.Moves[i] & 0xffffff & ~MoveGivesCheck) == stored) next = moves.Moves[i];
+        if ((moves.Moves[i] & StoredMoveBits & ~MoveGivesCheck) == stored) next = moves.Moves[i];
       if (next == NoMove) break;
       const char* text = MoveToText(pos, next);
       if (!pos.MakeMove(next, undo)) break;

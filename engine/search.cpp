@@ -30,13 +30,19 @@ inline bool WasNullMove(const PlyStack& stack, int ply) {
   return ply >= 0 && stack.Records[ply].CurrentMove == MoveNull;
 }
 
+// The largest score (milli-pawns, either sign) of a position a side cannot
+// win: the search shuts its window around the draw at this width.
+constexpr int DrawishScoreBound = 1;
+// The material lead (milli-pawns, a pawn) that tilts a drawish score.
+constexpr int DrawishMaterialLead = 1000;
+
 // A capture that leaves the side to move unable to win bounds the score; the
 // material decides only the sign of the small score returned.
 inline int DrawishScore(const Position& pos) {
   int blackPhase, whitePhase;
   int material = pos.GetMaterialScore(blackPhase, whitePhase);
   if (pos.Side == Black) material = -material;
-  return material > 1000 ? 1 : material < -1000 ? -1 : 0;
+  return material > DrawishMaterialLead ? DrawishScoreBound : material < -DrawishMaterialLead ? -DrawishScoreBound : 0;
 }
 
 inline void RememberCut(PlyRecord& record, Move move, int score) {
@@ -51,7 +57,7 @@ inline int MenOnBoard(const Position& pos) { return PopCount(pos.Occupied); }
 }  // namespace
 
 bool ProbeForPruning(ChessGame& game, int& probe, SearchStatistics& stats) {
-  if (MenOnBoard(game) >= 7 || MenOnBoard(game) > TbMaxMen || Settings::SzDepth < 0) return false;
+  if (MenOnBoard(game) >= TablebaseMenLimit || MenOnBoard(game) > TbMaxMen || Settings::SzDepth < 0) return false;
   int success = 0;
   const int value = ProbeWdl(game, &success);
   if (!success) return false;  // a missing table is no known result, least of all a draw
@@ -81,11 +87,18 @@ void GetPhase(const Position& pos, int* blackPhase, int* whitePhase) {
   *whitePhase = phaseOf(White);
 }
 
+// The progress setting runs 0..16: from one ply past the base depth on, the
+// reduction grows by a quarter ply every 17 - progress quarter plies.
+constexpr int NullProgressSpan = 17;
+
 int NullMoveReduction(int depth) {
   const int base = Settings::NullBase, progress = Settings::NullProgress;
-  if (progress == 0 || depth < base + 4) return base;
-  return (depth - base) / (17 - progress) + base;
+  if (progress == 0 || depth < base + OnePly) return base;
+  return (depth - base) / (NullProgressSpan - progress) + base;
 }
+
+// The men of a side that has the king and a single piece besides.
+constexpr int KingAndOnePiece = 2;
 
 bool NullMoveAllowed(ChessGame& game, Worker& worker, int ply) {
   if (!Settings::DoNullMove) return false;
@@ -96,9 +109,17 @@ bool NullMoveAllowed(ChessGame& game, Worker& worker, int ply) {
   const bool afterNull = WasNullMove(stack, ply - 1);
   // With only knights and pawns, or one other piece alone, zugzwang is
   // likely: a null move is then tried only to verify one just made.
-  if (pos.PieceCount[us] <= 2 + std::max(knights + pawns - 1, 0) && !afterNull) return false;
+  if (pos.PieceCount[us] <= KingAndOnePiece + std::max(knights + pawns - 1, 0) && !afterNull) return false;
   return ply < 3 || !afterNull || !WasNullMove(stack, ply - 2);
 }
+
+// A quarter ply more for a capture that wins material in a PV node.
+constexpr int GoodCaptureExtension = 1;
+// The men left beside the pawns once only the two kings remain.
+constexpr int KingsOnly = 2;
+// By colour (White, Black): the row (a8 on row 0) of a pawn one step from
+// promotion.
+constexpr int SeventhRow[2] = {1, 6};
 
 int GetExtension(int nodeType, ChessGame& game, Move move, bool, int remainingDepth, std::uint32_t orderingScore,
                  const UndoRecord& undo, bool* reducible, int thread) {
@@ -108,44 +129,51 @@ int GetExtension(int nodeType, ChessGame& game, Move move, bool, int remainingDe
   if (pos.InCheck()) {
     *reducible = false;
     ++stats.CheckExtensions;
-    return 4;
+    return OnePly;
   }
   int extension = 0;
   const int captured = undo.Captured;
   if (captured != 0 && KindOf(captured) != Pawn) {
     if (nodeType == PvNode && orderingScore >= GoodCaptureScore) {
-      extension = 1;
+      extension = GoodCaptureExtension;
       ++stats.CaptureExtensions;
     }
     if (KindOf(captured) == Queen && pos.CountOf(PieceCode(White, Queen)) + pos.CountOf(PieceCode(Black, Queen)) == 0) {
       ++stats.QueenCaptureExtensions;
       *reducible = false;
-      return 4;
+      return OnePly;
     }
     const int pawns = pos.CountOf(PieceCode(White, Pawn)) + pos.CountOf(PieceCode(Black, Pawn));
-    if (pos.PieceCount[White] + pos.PieceCount[Black] - pawns == 2) {
+    if (pos.PieceCount[White] + pos.PieceCount[Black] - pawns == KingsOnly) {
       *reducible = false;
-      return 4;
+      return OnePly;
     }
   }
   const int to = MoveTo(move);
   const int piece = pos.Board[to];
-  if (KindOf(piece) == Pawn && RowOf(to) == (ColourOf(piece) == White ? 1 : 6)) {
-    extension += std::max(4 - remainingDepth, 0);
+  if (KindOf(piece) == Pawn && RowOf(to) == SeventhRow[ColourOf(piece)]) {
+    extension += std::max(OnePly - remainingDepth, 0);
     *reducible = false;
   }
-  return std::min(extension, 4);
+  return std::min(extension, OnePly);
 }
+
+// The test's margin below the table's score, in milli-pawns at a margin
+// setting of 100 percent.
+constexpr int SingularMarginBase = 300;
+// The test searches this many quarter plies (five plies) less deep than the
+// node, or at half its depth when that is shallower.
+constexpr int SingularDepthCut = 20;
 
 void SingularTest(ChessGame& game, Worker& worker, PlyRecord& record, int ply, int ttScore, int depth,
                   Move* singularMove, std::uint32_t* singularFlag, bool, bool* abort) {
   Position& pos = game;
   MovePicker& picker = record.Picker;
   ++Statistics[worker.Id].SingularSearches;
-  const int a = ttScore - (Settings::SingMargin * 300) / 100;
+  const int a = ttScore - (Settings::SingMargin * SingularMarginBase) / 100;
   picker.Alpha = a;
   picker.Beta = a + 1;
-  picker.Depth = std::min(depth - 20, depth / 2);
+  picker.Depth = std::min(depth - SingularDepthCut, depth / 2);
   *singularMove = NoMove;
 
   int passed = 0;
@@ -157,8 +185,8 @@ void SingularTest(ChessGame& game, Worker& worker, PlyRecord& record, int ply, i
     if (!pos.MakeMove(move, undo)) continue;
     record.CurrentMove = move;
     bool childAbort = false;
-    const int score = -Search(ScoutNode, game, worker, ply + 1, -a - 1, -a, picker.Depth - 4, false, NoTablebaseValue,
-                              &childAbort);
+    const int score = -Search(ScoutNode, game, worker, ply + 1, -a - 1, -a, picker.Depth - OnePly, false,
+                              NoTablebaseValue, &childAbort);
     pos.UnmakeMove(undo);
     if (childAbort || worker.ShouldStop()) {
       *abort = true;
@@ -169,7 +197,7 @@ void SingularTest(ChessGame& game, Worker& worker, PlyRecord& record, int ply, i
     if (picker.Stage != StageGenerate) MoveToIndex(picker.List, picker.List.Cursor - 1, passed);
     ++passed;
     candidate = move;
-    if (passed > 1 || score > 50000) {
+    if (passed > 1 || score > DecisiveScore) {
       failed = true;
       break;
     }
@@ -180,6 +208,22 @@ void SingularTest(ChessGame& game, Worker& worker, PlyRecord& record, int ply, i
   }
   MovePicker::Reset(record);
 }
+
+// The phase of a side that still has its full set of pieces.
+constexpr int FullPhase = 8;
+// Only nodes deeper than this (quarter plies; six plies on) pay for a
+// singular test.
+constexpr int SingularTestDepth = 23;
+// How far (quarter plies) the table entry's depth may fall short of the
+// node's for the singular test to trust its score.
+constexpr int SingularEntrySlack = 12;
+// Moves past the fifth, or past the first third of a longer list, are late:
+// they take the larger reduction.
+constexpr int FirstLateMove = 5;
+constexpr int LateMoveShare = 3;
+// The extension level setting counts quarters of an extension: at 4 the
+// extension is made whole.
+constexpr int ExtendLevelWhole = 4;
 
 int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, int beta, int depth,
            bool singularAllowed, int tbValue, bool* abort) {
@@ -204,8 +248,8 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
     RaiseSelDepth(stats, ply);
     return Infinity - 1 - ply;
   }
-  if (depth < 4) return Quiesce(game, worker, ply, alpha, beta, true, tbValue);
-  if (worker.Id == 0 && (stats.InnerNodes & 4095) == 0) CheckTime(game, worker, ply);
+  if (depth < OnePly) return Quiesce(game, worker, ply, alpha, beta, true, tbValue);
+  if (worker.Id == 0 && (stats.InnerNodes & TimePollMask) == 0) CheckTime(game, worker, ply);
 
   TranspositionTable::Prefetch(pos.Hashkey);
   if (pos.IsPawnStalemate()) {
@@ -214,7 +258,7 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
     return 0;
   }
   std::uint32_t repetitions = 0;
-  if (pos.Fifty >= 100 || pos.IsRepetition(ply, repetitions)) {
+  if (pos.Fifty >= FiftyMovePlies || pos.IsRepetition(ply, repetitions)) {
     // Drawn by the fifty-move rule or by repetition.
     RaiseSelDepth(stats, ply);
     return DrawScore(alpha, beta);
@@ -225,13 +269,13 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
 
   if (stack.Records[ply - 1].CurrentMove & MoveCapture) {
     bool bounded = false;
-    if (beta > 1 && pos.IsTrivialDraw(pos.Side)) {
-      beta = 1;
-      bounded = bounded || alpha >= -1;
+    if (beta > DrawishScoreBound && pos.IsTrivialDraw(pos.Side)) {
+      beta = DrawishScoreBound;
+      bounded = bounded || alpha >= -DrawishScoreBound;
     }
-    if (alpha < -1 && pos.IsTrivialDraw(pos.Side ^ 1)) {
-      alpha = -1;
-      bounded = bounded || beta < 2;
+    if (alpha < -DrawishScoreBound && pos.IsTrivialDraw(pos.Side ^ 1)) {
+      alpha = -DrawishScoreBound;
+      bounded = bounded || beta < DrawishScoreBound + 1;
     }
     if (beta <= alpha || bounded) {
       // The window shut around the draw: only the sign of the material counts.
@@ -306,14 +350,14 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
   }
 
   const bool afterNull = WasNullMove(stack, ply - 1);
-  if ((nodeType == ScoutNode || Settings::PrunePv) && depth / 4 <= Settings::PruneLevel && hashMove == NoMove &&
+  if ((nodeType == ScoutNode || Settings::PrunePv) && depth / OnePly <= Settings::PruneLevel && hashMove == NoMove &&
       alpha > -TablebaseWin && beta < TablebaseWin && !afterNull) {
     int blackPhase, whitePhase;
     GetPhase(pos, &blackPhase, &whitePhase);
-    const int margin = AlphaMargin[pos.Side == White ? blackPhase : whitePhase][depth / 4];
+    const int margin = AlphaMargin[pos.Side == White ? blackPhase : whitePhase][depth / OnePly];
     const int threshold = alpha - margin;
     if (Evaluate(pos, record.Maps, worker.Id) <= threshold) {
-      record.CurrentMove = 0;
+      record.CurrentMove = NoMove;
       const int value = Quiesce(game, worker, ply + 1, threshold, threshold + 1, true, tbValue);
       if (value <= threshold) {
         // Razored: even the captures cannot lift the score to alpha.
@@ -322,7 +366,7 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
     }
   }
 
-  if (tbValue != -2 && !inCheck && (depth > Settings::NullBase || afterNull) && beta < MateBound + 1 &&
+  if (tbValue != WdlLoss && !inCheck && (depth > Settings::NullBase || afterNull) && beta < MateBound + 1 &&
       NullMoveAllowed(game, worker, ply)) {
     ++stats.NullMoves;
     int reduction = NullMoveReduction(depth);
@@ -335,19 +379,19 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
     else if (pieces == 3)
       reduction = 2 * reduction / 3;
     if (afterNull) {
-      int phase = 8;
+      int phase = FullPhase;
       if (pos.Matkey > 0) {
         int blackPhase, whitePhase;
         pos.GetMaterialScore(blackPhase, whitePhase);
         phase = us == White ? blackPhase : whitePhase;
       }
-      if (phase == 0) reduction -= 4;
+      if (phase == 0) reduction -= OnePly;
     }
     UndoRecord undo;
     if (pos.MakeNullMove(undo)) {
       record.CurrentMove = MoveNull;
       bool childAbort = false;
-      const int score = -Search(ScoutNode, game, worker, ply + 1, -beta, 1 - beta, depth - reduction - 4, false,
+      const int score = -Search(ScoutNode, game, worker, ply + 1, -beta, 1 - beta, depth - reduction - OnePly, false,
                                 NoTablebaseValue, &childAbort);
       pos.UnmakeNullMove(undo);
       if (childAbort || worker.ShouldStop()) {
@@ -371,9 +415,9 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
   picker.List.Cursor = 0;
   picker.Stage = StageHashMove;
 
-  if (Settings::Singular && singularAllowed && singularFlag != HashSingularFlag && depth > 23 && hashMove != NoMove &&
-      found.Bound() != BoundUpper && found.Depth() >= depth - 12 && found.Score() < Settings::SingMargin + beta &&
-      !inCheck) {
+  if (Settings::Singular && singularAllowed && singularFlag != HashSingularFlag && depth > SingularTestDepth &&
+      hashMove != NoMove && found.Bound() != BoundUpper && found.Depth() >= depth - SingularEntrySlack &&
+      found.Score() < Settings::SingMargin + beta && !inCheck) {
     Move singularMove;
     SingularTest(game, worker, record, ply, found.Score(), depth, &singularMove, &singularFlag, singularAllowed, abort);
     if (*abort) return found.Score();
@@ -382,7 +426,7 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
   picker.Alpha = alpha;
   picker.Beta = beta;
   picker.Depth = depth;
-  const int lateMoves = std::max(5, picker.List.Count / 3);
+  const int lateMoves = std::max(FirstLateMove, picker.List.Count / LateMoveShare);
   const int alphaAtEntry = alpha;
   const bool probing = Settings::SzDepth <= depth && SyzygyProbing.load(std::memory_order_relaxed) && !inCheck;
   bool haveReference = tbValue != NoTablebaseValue;
@@ -411,21 +455,22 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
     ++moveNumber;
     record.CurrentMove = move;
     bool reducible;
-    const int extension = GetExtension(nodeType, game, move, inCheck, depth - 4, orderingScore, undo, &reducible, worker.Id);
-    int ext = extension * Settings::ExtendLevel / 4;
+    const int extension =
+        GetExtension(nodeType, game, move, inCheck, depth - OnePly, orderingScore, undo, &reducible, worker.Id);
+    int ext = extension * Settings::ExtendLevel / ExtendLevelWhole;
     if (Settings::SingExtension != 0 && moveNumber == 1 && singularFlag) {
       ext += Settings::SingExtension;
       ++stats.SingularExtensions;
     }
-    ext = std::min(ext, 4);
-    if (moveNumber == 4) ++stats.AllNodeTotal;
-    const int newDepth = depth - 4 + ext;
+    ext = std::min(ext, OnePly);
+    if (moveNumber == AllNodeMoveNumber) ++stats.AllNodeTotal;
+    const int newDepth = depth - OnePly + ext;
 
     int score;
     bool childAbort = false;
     if (moveNumber > 1) {
       int reduction = 0;
-      const int limit = std::max(newDepth - 3, 0);
+      const int limit = std::max(newDepth - MinReducedDepth, 0);
       if (reducible && limit > 0 && orderingScore < ReducibleScoreLimit) {
         if (nodeType == PvNode)
           reduction = std::min(limit, moveNumber > lateMoves ? Settings::LmrPv + Settings::LmrExtraPv : Settings::LmrPv);
@@ -475,7 +520,7 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
         // A fail high: the table, the killers and the history learn the move.
         ++stats.CutNodes;
         if (moveNumber == 1) ++stats.CutNodeOrdering;
-        if (moveNumber > 3) ++stats.FalseAllNodes;
+        if (moveNumber >= AllNodeMoveNumber) ++stats.FalseAllNodes;
         TranspositionTable::StoreLower(keys, score, depth, ply, move, singularFlag);
         RememberCut(record, move, score);
         UpdateHistory(worker, depth, pos.Board[MoveFrom(move)], move);
@@ -531,7 +576,7 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
 
   if (droppedByTablebase) {
     if (ActiveFrontEnd) ActiveFrontEnd->Info("No moves in table base position\n");
-    return reference == 2 ? -TablebaseWin : reference == -2 ? TablebaseWin : 0;
+    return reference == WdlWin ? -TablebaseWin : reference == WdlLoss ? TablebaseWin : 0;
   }
   if (inCheck) {
     TranspositionTable::StoreExact(keys, ply - Infinity, depth, ply, NoMove, HashMateFlag);

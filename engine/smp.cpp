@@ -44,12 +44,15 @@ void CopyRecords(const PlyStack& from, PlyStack& to, int plies) {
 
 bool TrySpinLock(std::atomic<std::uint32_t>& word) { return word.exchange(1, std::memory_order_acquire) == 0; }
 
+// A waiting loop yields its processor once every 1024 pauses.
+constexpr unsigned YieldMask = 1023;
+
 // A waiting loop's pause. More workers than free processors (tests run side
 // by side, or a machine busy elsewhere) must not starve the ones that work,
 // so the wait yields now and then.
 void Relax(unsigned& rounds) {
   CpuPause();
-  if ((++rounds & 1023) == 0) std::this_thread::yield();
+  if ((++rounds & YieldMask) == 0) std::this_thread::yield();
 }
 
 // The shared alpha of a split node: helpers read it without the lock.
@@ -57,11 +60,16 @@ std::atomic_ref<std::int32_t> SharedAlpha(SplitPoint& sp) {
   return std::atomic_ref<std::int32_t>(sp.Record->Picker.Alpha);
 }
 
+// With fewer workers than this, the only worker that can be helping the
+// candidate is the owner that books it: the rule below holds by itself.
+constexpr int HelpRuleThreads = 3;
+
 // A helper's own split points hold other helpers: it may serve only a split
 // point below its topmost one, which is where an owner that helps it works.
 bool MayHelp(Worker& candidate, const Worker& owner, int threads) {
   const int own = candidate.OwnSplitPoints.load(std::memory_order_relaxed);
-  return threads < 3 || own == 0 || candidate.SplitPoints[own - 1].Helpers[owner.Id].load(std::memory_order_relaxed);
+  return threads < HelpRuleThreads || own == 0 ||
+         candidate.SplitPoints[own - 1].Helpers[owner.Id].load(std::memory_order_relaxed);
 }
 
 void StopWorkerThread(int index) {
@@ -178,8 +186,11 @@ void Worker::LeaveSplitPoint() {
 
 WorkerThread::~WorkerThread() = default;
 
+// The processors an affinity mask can name; workers beyond them wrap round.
+constexpr int AffinityMaskBits = 64;
+
 void WorkerThread::Run() {
-  if (Settings::GlueCores && SetCurrentThreadAffinity(ProcessorMask{1} << (Work.Id % 64)))
+  if (Settings::GlueCores && SetCurrentThreadAffinity(ProcessorMask{1} << (Work.Id % AffinityMaskBits)))
     Printer.Print(ChannelStdout, true, "Setting Affinity failed\n");
   Running.store(true, std::memory_order_release);
   unsigned rounds = 0;
@@ -371,12 +382,12 @@ void SplitPoint::SearchMoves(SplitPoint& sp, Worker& worker, bool& abort) {
     own.CurrentMove = move;
     const bool pvWindow = beta - alpha.load(std::memory_order_relaxed) > 1;
     bool reducible;
-    const int extension = GetExtension(pvWindow ? PvNode : ScoutNode, game, move, inCheck, depth - 4, orderingScore,
-                                       undo, &reducible, worker.Id);
-    const int newDepth = depth + extension - 4;
+    const int extension = GetExtension(pvWindow ? PvNode : ScoutNode, game, move, inCheck, depth - OnePly,
+                                       orderingScore, undo, &reducible, worker.Id);
+    const int newDepth = depth + extension - OnePly;
     int reduction = 0;
     if (reducible && orderingScore < ReducibleScoreLimit)
-      reduction = std::min(std::max(newDepth - 3, 0), pvWindow ? Settings::LmrPv : Settings::LmrScout);
+      reduction = std::min(std::max(newDepth - MinReducedDepth, 0), pvWindow ? Settings::LmrPv : Settings::LmrScout);
 
     int score = 0, a = 0;
     bool childAbort = false;
@@ -452,7 +463,7 @@ int SplitPoint::MasterSearch(SplitPoint& sp, ChessGame& game, Worker& worker, Mo
         // lock; the clock and the stop test read them.
         SpinGuard guard(worker.Lock);
         if (worker.State.load(std::memory_order_acquire) != WorkerIdle) continue;
-        if (worker.Id == 0 && (++polls & 4095) == 0) CheckTime(game, worker, sp.Ply);
+        if (worker.Id == 0 && (++polls & TimePollMask) == 0) CheckTime(game, worker, sp.Ply);
         stop = sp.Aborted.load(std::memory_order_acquire) || worker.ShouldStop();
         if (stop && !worker.ShouldStop() && sp.BestScore.load(std::memory_order_relaxed) < beta)
           Printer.Print(ChannelStderr, false, "# Set to Finished for unclear reasons\n");
