@@ -139,6 +139,9 @@ constexpr int EasyMoveRiseLimit = 100;
 }  // namespace
 
 void Think(ChessGame& game, const Move* ponderMove) {
+  // Step 1. Search a copy, so the front end's game stays as it was, and
+  // bring the pool to the thread count the settings ask for before waking
+  // it.
   auto copy = std::make_unique<ChessGame>();
   *copy = game;
 
@@ -151,6 +154,8 @@ void Think(ChessGame& game, const Move* ponderMove) {
   bool easyAllowed = Settings::EasyMove;
   ClearStatistics();
 
+  // Step 2. On the engine's own move the books answer first; a book move
+  // ends the search before it starts.
   if (ActiveFrontEnd && ActiveFrontEnd->Mode == ModeThinking && ActiveFrontEnd->BookMisses < BookMissLimit) {
     const Move bookMove = FindBookMove(*copy);
     if (bookMove == NoMove) {
@@ -167,6 +172,8 @@ void Think(ChessGame& game, const Move* ponderMove) {
     }
   }
 
+  // Step 3. A clean start: empty ply records and MultiPV lines, a new age
+  // for the table's entries, and no result yet.
   PlyStack& stack = worker.Stack();
   for (PlyRecord& record : stack.Records) record = PlyRecord();
   for (MultiPvLine& line : MultiPvLines) {
@@ -182,6 +189,10 @@ void Think(ChessGame& game, const Move* ponderMove) {
   PonderMove = NoMove;
   SearchPonderMove = ponderMove ? *ponderMove : NoMove;
 
+  // Step 4. The root moves: ordered once by the picker's scores, cut by the
+  // tables to those that keep the best result, and counted, since a single
+  // legal move needs no long search. The root's own WDL value starts the
+  // tablebase pruning below.
   PlyRecord& root = stack.Records[0];
   copy->BuildAttackMaps(root.Maps);
   ScoreMoves(copy->Moves, worker, *copy, root, NoMove, nullptr, 0);
@@ -206,6 +217,8 @@ void Think(ChessGame& game, const Move* ponderMove) {
   SortRootMoves(copy->Moves, 0);
   if (ActiveFrontEnd) ActiveFrontEnd->SearchStarted();
 
+  // Step 5. Iterative deepening: each iteration orders the moves and fills
+  // the table for the next, so the search can stop at any iteration's end.
   int result = 0;
   const int maxDepth = TimeLimits::MaxDepth < 1 ? MaxSearchDepth : std::min<int>(TimeLimits::MaxDepth, MaxSearchDepth);
   for (int depth = 1; depth <= maxDepth; ++depth) {
@@ -219,6 +232,9 @@ void Think(ChessGame& game, const Move* ponderMove) {
     TimeLimits::ScoreDropped = false;
     TimeLimits::FailHighCount = 0;
 
+    // Step 6. Aspiration: the window closes a little above the last score,
+    // which makes the search cheaper while the score holds; a fail high
+    // opens it in wider steps and searches again.
     int bound = Statistics[0].LastScore + AspirationWindow;
     int step = 0;
     result = SearchRoot(*copy, worker, bound, depth * OnePly, tbValue);
@@ -234,6 +250,8 @@ void Think(ChessGame& game, const Move* ponderMove) {
     // moves it finished are in BestMove already, as after a stop.
     if (StopSearch.load() || RootSearchInterrupted) break;
 
+    // Step 7. A finished iteration: its score is kept, its PV goes into the
+    // transposition and learning tables and out to the front end.
     Statistics[0].LastScore = result;
     IterationScores[depth] = result;
     StorePrincipalVariation(*copy, root, depth, result);
@@ -244,6 +262,10 @@ void Think(ChessGame& game, const Move* ponderMove) {
     }
     if (ActiveLearning) ActiveLearning->Add(copy->Keys(), result, depth * OnePly);
 
+    // Step 8. Whether to go one iteration deeper: not after a mate found or
+    // with one legal move, not once the time allotted is spent (more of it
+    // after a fail high), and not for a move the easy-move test finds
+    // clearly best.
     if (Mode() == ModeThinking && depth >= MateStopIteration &&
         (result > Infinity - depth || result < depth - Infinity || legalMoves == 1))
       break;
@@ -271,6 +293,8 @@ void Think(ChessGame& game, const Move* ponderMove) {
     }
   }
 
+  // Step 9. The search is over: the workers stop. A ponder or analysis
+  // search holds its result until the front end asks for it.
   bool stoppedFromOutside = false;
   if (StopSearch.load()) {
     StopSearch.store(false);
@@ -287,6 +311,8 @@ void Think(ChessGame& game, const Move* ponderMove) {
     if (frontEnd.Mode == ModePonderHit) frontEnd.Mode = ModeThinking;
   }
 
+  // Step 10. Time the result, and return only when no worker still touches
+  // the search's data.
   SetResultTimes();
   if (ActiveLogger && ActiveLogger->Verbose)
     Printer.Print(ChannelLogOnly, true, "Wait for all threads to abort their work\n");

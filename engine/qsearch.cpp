@@ -48,10 +48,13 @@ int Quiesce(ChessGame& game, Worker& worker, int ply, int alpha, int beta, bool 
   int best = ply - Infinity;
   const int alphaAtEntry = alpha;
 
+  // Step 1. Open the node: count it and empty its PV.
   ++stats.QNodes;
   record.PvLength = ply;
   record.Pv[ply] = NoMove;
 
+  // Step 2. Mate distance, then the draws, as in the node search; the
+  // table's line is fetched meanwhile.
   if (ply - Infinity >= beta) return ply - Infinity;
   if (Infinity - 1 - ply <= alpha) return Infinity - 1 - ply;
   TranspositionTable::Prefetch(pos.Hashkey);
@@ -59,9 +62,12 @@ int Quiesce(ChessGame& game, Worker& worker, int ply, int alpha, int beta, bool 
   std::uint32_t repetitions = 0;
   if (pos.Fifty >= FiftyMovePlies || pos.IsRepetition(ply, repetitions)) return DrawScore(alpha, beta);
 
+  // Step 3. The deepest ply the records hold: the static score must do.
   record.Maps.Valid = false;
   if (ply >= MaxPly - 1 || pos.Ply >= MaxGamePlies - 1) return Evaluate(pos, record.Maps, worker.Id);
 
+  // Step 4. The transposition table: any bound that settles the window
+  // ends the node, and the hash move is tried first either way.
   picker.Stage = StageInactive;
   picker.HashMove = NoMove;
   record.Checks = 0;
@@ -83,6 +89,10 @@ int Quiesce(ChessGame& game, Worker& worker, int ply, int alpha, int beta, bool 
     }
   }
 
+  // Step 5. Stand pat: out of check the side to move may keep the static
+  // score rather than capture, so it is a lower bound and may cut at once.
+  // In check every evasion must be tried, and the children keep their
+  // checking moves when this node had them.
   const bool inCheck = pos.InCheck();
   if (inCheck) {
     picker.Mode = GenerateQuiescenceEvasionsMode;
@@ -103,6 +113,9 @@ int Quiesce(ChessGame& game, Worker& worker, int ply, int alpha, int beta, bool 
     alpha = best;
   }
 
+  // Step 6. A null move of the node search answered by one of our own: when
+  // the position before it, captures alone, already holds beta for this
+  // side, so does the node, at the cost of a quiescence search.
   if (ply > 2 && stack.Records[ply - 1].CurrentMove == MoveNull && stack.Records[ply - 2].CurrentMove != MoveNull) {
     UndoRecord undo;
     if (pos.MakeNullMove(undo)) {
@@ -117,6 +130,9 @@ int Quiesce(ChessGame& game, Worker& worker, int ply, int alpha, int beta, bool 
     }
   }
 
+  // Step 7. Ready the picker: the hash move, then captures and promotions,
+  // with quiet checks on the first quiescence ply. The tablebase reference
+  // starts from the parent's probe.
   if (!record.Maps.Valid) pos.BuildAttackMaps(record.Maps);
   bool haveReference = tbValue != NoTablebaseValue;
   int reference = haveReference ? -tbValue : NoTablebaseValue;
@@ -131,6 +147,9 @@ int Quiesce(ChessGame& game, Worker& worker, int ply, int alpha, int beta, bool 
   const int entryDepth = withChecks ? QuiescenceChecksDepth : QuiescenceDepth;
   bool improved = false;
   bool searched = false;
+  // Step 8. The move loop: make each move, drop it when the tables show it
+  // worse than one already seen (checking moves go unprobed), and search it
+  // on the node's window.
   std::uint32_t orderingScore;
   for (Move move; (move = MovePicker::NextMove(record, orderingScore, game, worker, ply, true)) != NoMove;) {
     record.CurrentMove = move;
@@ -153,6 +172,8 @@ int Quiesce(ChessGame& game, Worker& worker, int ply, int alpha, int beta, bool 
     pos.UnmakeMove(undo);
     if (worker.ShouldStop()) return best;
 
+    // Step 9. A new best move: a cut at beta, stored with the killers, or a
+    // new alpha and PV.
     if (score <= best) continue;
     record.Pv[ply] = move;
     record.PvLength = ply + 1;
@@ -169,6 +190,7 @@ int Quiesce(ChessGame& game, Worker& worker, int ply, int alpha, int beta, bool 
     UpdatePv(stack, move, ply);
   }
 
+  // Step 10. No cut: store a score that rose above alpha as exact.
   if (improved) ++stats.QsearchEfficient;
   // A mate found here is left to the node search to store.
   if (best > alphaAtEntry && (searched || !inCheck))

@@ -93,6 +93,9 @@ int SearchRoot(ChessGame& game, Worker& worker, int beta, int depthQ, int tbValu
   const int last = MultiPvCount - 1;
   char text[256];
 
+  // Step 1. Open the iteration: the window is open below (alpha rises to the
+  // worst MultiPV line once the table is full), and the tablebase reference
+  // starts from the root's own probe.
   RootSearchInterrupted = false;
   ++stats.InnerNodes;
   if ((stats.InnerNodes & TimePollMask) == 0) CheckTime(game, worker, 0);
@@ -104,6 +107,9 @@ int SearchRoot(ChessGame& game, Worker& worker, int beta, int depthQ, int tbValu
   int searched = 0;
   bool bestFromFirst = false;
 
+  // Step 2. The root moves, in the order the last iteration left. An
+  // illegal move leaves the list for good, as does one the tables show
+  // worse than a move already seen.
   for (list.Cursor = 0; list.Cursor < list.Count;) {
     const int index = list.Cursor++;
     const Move move = list.Moves[index];
@@ -128,14 +134,18 @@ int SearchRoot(ChessGame& game, Worker& worker, int beta, int depthQ, int tbValu
       }
     }
 
+    // Step 3. Extensions. The root extends as a scout node does: without the
+    // capture extension of PV nodes.
     const int moveNumber = ++searched;
-    // The root extends as a scout node does: without the capture extension
-    // of PV nodes.
     bool reducible;
     const int extension = GetExtension(ScoutNode, game, move, inCheck, depthQ - OnePly, 0, undo, &reducible, worker.Id);
     if (moveNumber >= AllNodeMoveNumber) ++stats.AllNodeTotal;
     const int depth = depthQ + extension - OnePly;
 
+    // Step 4. The first move on the full window; the others on a null window
+    // at alpha, and only a fail high is searched again on the full window.
+    // The time management hears of every fail high, and the nodes each move
+    // costs order the moves of the next iteration.
     int score;
     bool abort = false;
     bool scout = false;
@@ -164,6 +174,8 @@ int SearchRoot(ChessGame& game, Worker& worker, int beta, int depthQ, int tbValu
         score = -Search(PvNode, game, worker, 1, -beta, -alpha, depth, Settings::Singular, childTb, &abort);
       }
     }
+    // Step 5. A stop, or a search below that gave up, leaves the iteration
+    // without a score.
     pos.UnmakeMove(undo);
     if (abort || worker.ShouldStop()) {
       LogLine("Interrupted search\n");
@@ -174,6 +186,10 @@ int SearchRoot(ChessGame& game, Worker& worker, int beta, int depthQ, int tbValu
       return 0;
     }
 
+    // Step 6. A move that enters the MultiPV table takes its rank there and
+    // in the move list, and is reported; a fail high ends the iteration so
+    // that the driver can widen the window. A move that does not enter
+    // keeps a sort key below every ranked one.
     Move line[MaxPly];
     const int length = LineOfChild(stack, move, line);
     if (score > MultiPvLines[last].Score || MultiPvLines[last].Depth != iteration) {
@@ -227,11 +243,16 @@ int SearchRoot(ChessGame& game, Worker& worker, int beta, int depthQ, int tbValu
     }
   }
 
+  // Step 7. No move searched: mate or stalemate, or every move dropped by
+  // the tables, which then give the score.
   if (searched == 0) {
     if (!haveReference) return inCheck ? -Infinity : 0;
     if (frontEnd) frontEnd->Info("No moves in table base position\n");
     return reference > WdlCursedWin ? -TablebaseWin : reference < WdlBlessedLoss ? TablebaseWin : 0;
   }
+  // Step 8. Close the iteration: a single legal move is told to the driver,
+  // moves long out of the table lose their rank, and the list is sorted for
+  // the next iteration.
   OnlyOneMove.store(searched == 1, std::memory_order_relaxed);
   ++stats.AllNodes;
   if (bestFromFirst) ++stats.AllNodeOrdering;

@@ -234,10 +234,14 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
   MovePicker& picker = record.Picker;
   int best = ply - Infinity;
 
+  // Step 1. Open the node: count it and empty its PV, so that an early
+  // return leaves no line of an earlier visit behind.
   ++stats.InnerNodes;
   record.PvLength = ply;
   record.Pv[ply] = NoMove;
 
+  // Step 2. Mate distance: no score here can beat a mate found nearer the
+  // root, so a window outside what is still possible ends the node.
   if (ply - Infinity >= beta) {
     // Being mated at this very ply still reaches beta: a fail high.
     RaiseSelDepth(stats, ply);
@@ -248,9 +252,13 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
     RaiseSelDepth(stats, ply);
     return Infinity - 1 - ply;
   }
+  // Step 3. Less than a ply left: the quiescence search settles the
+  // captures. Worker 0 alone polls the clock, every few thousand nodes.
   if (depth < OnePly) return Quiesce(game, worker, ply, alpha, beta, true, tbValue);
   if (worker.Id == 0 && (stats.InnerNodes & TimePollMask) == 0) CheckTime(game, worker, ply);
 
+  // Step 4. Draws: a dead position, a repetition, the fifty-move rule. The
+  // table's line is fetched meanwhile, as the probe follows soon.
   TranspositionTable::Prefetch(pos.Hashkey);
   if (pos.IsPawnStalemate()) {
     // No mating material, or a king whose pawns and own moves are all stuck.
@@ -267,6 +275,8 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
   // of other paths must not hide the repetition.
   const bool seenBefore = repetitions != 0;
 
+  // Step 5. After a capture, a side left without winning chances caps the
+  // window at a draw; once the window closes, no search is needed.
   if (stack.Records[ply - 1].CurrentMove & MoveCapture) {
     bool bounded = false;
     if (beta > DrawishScoreBound && pos.IsTrivialDraw(pos.Side)) {
@@ -283,6 +293,10 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
     }
   }
 
+  // Step 6. The transposition table. A scout node takes a bound of enough
+  // depth, or a mate, as its result (a PV node searches on, to keep its
+  // line whole); any node takes the hash move to try first, and the
+  // singular mark with it.
   const bool inCheck = pos.InCheck();
   picker.Stage = StageInactive;
   record.Maps.Valid = false;
@@ -334,6 +348,8 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
     }
   }
 
+  // Step 7. Near the root, a result learned in earlier games stands in for
+  // the search.
   if (ActiveLearning && ply < 7 && !seenBefore) {
     int learnedScore, learnedDepth;
     if (ActiveLearning->Containers[Learning::BucketOf(keys.Hashkey)].Find(keys, learnedScore, learnedDepth) &&
@@ -343,12 +359,16 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
     }
   }
 
+  // Step 8. The deepest ply the records hold: the static score must do.
   if (ply >= MaxPly - 1 || pos.Ply >= MaxGamePlies - 1) {
     // No room left in the ply records or the key history: the static score.
     RaiseSelDepth(stats, ply);
     return Evaluate(pos, record.Maps, worker.Id);
   }
 
+  // Step 9. Razoring: near the leaves, a node without a hash move whose
+  // static score lies a margin below alpha gets a quiescence search at the
+  // margin, and is dropped when that cannot make the margin up either.
   const bool afterNull = WasNullMove(stack, ply - 1);
   if ((nodeType == ScoutNode || Settings::PrunePv) && depth / OnePly <= Settings::PruneLevel && hashMove == NoMove &&
       alpha > -TablebaseWin && beta < TablebaseWin && !afterNull) {
@@ -366,6 +386,10 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
     }
   }
 
+  // Step 10. Null move: when passing, at reduced depth, still holds beta,
+  // a real move will too. Not in check, not near a mate, not for a side the
+  // tables call lost, and not where zugzwang is likely. The reduction
+  // shrinks with fewer pieces, where passing misleads more often.
   if (tbValue != WdlLoss && !inCheck && (depth > Settings::NullBase || afterNull) && beta < MateBound + 1 &&
       NullMoveAllowed(game, worker, ply)) {
     ++stats.NullMoves;
@@ -406,6 +430,8 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
     }
   }
 
+  // Step 11. Ready the picker: the hash move first, then every move, or the
+  // evasions alone when in check. The maps serve generation and ordering.
   if (!record.Maps.Valid) pos.BuildAttackMaps(record.Maps);
   picker.Mode = inCheck ? GenerateEvasionsMode : GenerateAllMode;
   picker.Alpha = alpha;
@@ -415,6 +441,9 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
   picker.List.Cursor = 0;
   picker.Stage = StageHashMove;
 
+  // Step 12. Singular test: when one move alone comes near the table's
+  // score, the node is marked and its first move extended. Deep nodes
+  // only, with a trusted entry, as the test is a search of its own.
   if (Settings::Singular && singularAllowed && singularFlag != HashSingularFlag && depth > SingularTestDepth &&
       hashMove != NoMove && found.Bound() != BoundUpper && found.Depth() >= depth - SingularEntrySlack &&
       found.Score() < Settings::SingMargin + beta && !inCheck) {
@@ -423,6 +452,9 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
     if (*abort) return found.Score();
   }
 
+  // Step 13. The move loop. The picker's window and depth are the node's
+  // again after the singular test; the tablebase reference starts from the
+  // parent's probe, so that moves worse than that result can be dropped.
   picker.Alpha = alpha;
   picker.Beta = beta;
   picker.Depth = depth;
@@ -437,6 +469,9 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
 
   std::uint32_t orderingScore;
   for (Move move; (move = MovePicker::NextMove(record, orderingScore, game, worker, ply, true)) != NoMove;) {
+    // Step 14. Make the move (the picker's moves are pseudo-legal, so an
+    // illegal one fails here), and drop it when the tables show it worse
+    // than a move already seen.
     UndoRecord undo;
     if (!pos.MakeMove(move, undo)) continue;
     int childTb = NoTablebaseValue;
@@ -452,6 +487,8 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
       }
     }
 
+    // Step 15. Extensions: checks, captures that change the ending, pawns
+    // near promotion, and the singular move; never more than a ply.
     ++moveNumber;
     record.CurrentMove = move;
     bool reducible;
@@ -466,6 +503,10 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
     if (moveNumber == AllNodeMoveNumber) ++stats.AllNodeTotal;
     const int newDepth = depth - OnePly + ext;
 
+    // Step 16. Every move after the first gets a null window first, reduced
+    // when it is quiet and no killer, more so late in the order; a reduced
+    // move that beats alpha in a PV node is tried again at full depth before
+    // it counts.
     int score;
     bool childAbort = false;
     if (moveNumber > 1) {
@@ -501,6 +542,8 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
       }
     }
 
+    // Step 17. The node's own window, for the first move and for any move
+    // that beat alpha on the null window.
     score = -Search(nodeType, game, worker, ply + 1, -beta, -alpha, newDepth, singularAllowed, childTb, &childAbort);
     pos.UnmakeMove(undo);
     if (childAbort || worker.ShouldStop()) {
@@ -508,6 +551,8 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
       return best;
     }
 
+    // Step 18. A new best move: a cut at beta, or a new alpha and PV. A
+    // singular mark that another move beat was wrong.
     if (score > best) {
       bestMove = move;
       if (singularFlag && moveNumber > 1) {
@@ -535,6 +580,8 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
       }
     }
 
+    // Step 19. Split: once a move has been searched without a cut, idle
+    // workers may share the moves that remain.
     if (ThreadCount.load(std::memory_order_relaxed) > 1 && depth >= Settings::SplitDepth &&
         picker.List.Count - picker.List.Cursor >= Settings::MinSplit) {
       bool split = false;
@@ -552,13 +599,16 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
     }
   }
 
-  // A stop inside the picker's internal deepening ends the list early: no
-  // mate or stalemate may be concluded from that.
+  // Step 20. A stopped search has nothing to store. A stop inside the
+  // picker's internal deepening ends the list early: no mate or stalemate
+  // may be concluded from that.
   if (worker.ShouldStop()) {
     *abort = true;
     return best;
   }
 
+  // Step 21. No move reached beta: store the result, exact in a PV node
+  // that raised alpha, an upper bound otherwise.
   if (moveNumber > 0) {
     ++stats.AllNodes;
     if (bestNumber < 2) ++stats.AllNodeOrdering;
@@ -574,6 +624,8 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
     return best;
   }
 
+  // Step 22. No move was searched: the tables dropped them all (the node
+  // then scores as their reference says), or it is mate or stalemate.
   if (droppedByTablebase) {
     if (ActiveFrontEnd) ActiveFrontEnd->Info("No moves in table base position\n");
     return reference == WdlWin ? -TablebaseWin : reference == WdlLoss ? TablebaseWin : 0;

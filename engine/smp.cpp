@@ -344,6 +344,8 @@ Move SplitPoint::NextMove(SplitPoint& sp, std::uint32_t& score, ChessGame& game,
 }
 
 void SplitPoint::SearchMoves(SplitPoint& sp, Worker& worker, bool& abort) {
+  // Step 1. A private board from the split point's copy; the window and the
+  // depth are the node's, alpha is read fresh before every search.
   ChessGame game;
   static_cast<Position&>(game) = sp.Board;
   Position& pos = game;
@@ -356,10 +358,15 @@ void SplitPoint::SearchMoves(SplitPoint& sp, Worker& worker, bool& abort) {
   const int depth = record.Picker.Depth;
   const bool probing = SyzygyProbing.load(std::memory_order_relaxed) && !inCheck;
 
+  // Step 2. Take the node's next move from the shared picker, under the
+  // split point's lock, until none is left or the work no longer counts.
   std::uint32_t orderingScore;
   while (!worker.ShouldStop()) {
     const Move move = NextMove(sp, orderingScore, game, worker);
     if (move == NoMove) break;
+    // Step 3. Make the move, and drop it when the tables show it worse than
+    // a move already seen; the reference is shared, so it is read and
+    // moved under the lock.
     UndoRecord undo;
     if (!pos.MakeMove(move, undo)) continue;
     int childTb = NoTablebaseValue;
@@ -379,6 +386,8 @@ void SplitPoint::SearchMoves(SplitPoint& sp, Worker& worker, bool& abort) {
         childTb = probe;
       }
     }
+    // Step 4. Extension and reduction as in the node search; whether the
+    // node still has a PV window depends on the alpha the others have raised.
     own.CurrentMove = move;
     const bool pvWindow = beta - alpha.load(std::memory_order_relaxed) > 1;
     bool reducible;
@@ -389,6 +398,10 @@ void SplitPoint::SearchMoves(SplitPoint& sp, Worker& worker, bool& abort) {
     if (reducible && orderingScore < ReducibleScoreLimit)
       reduction = std::min(std::max(newDepth - MinReducedDepth, 0), pvWindow ? Settings::LmrPv : Settings::LmrScout);
 
+    // Step 5. A null window at the current alpha, again without the
+    // reduction when it fails high; should alpha rise meanwhile, the test is
+    // repeated at the new one. A move still above alpha then gets the PV
+    // window, as often as alpha moves under it.
     int score = 0, a = 0;
     bool childAbort = false;
     for (;;) {
@@ -408,6 +421,7 @@ void SplitPoint::SearchMoves(SplitPoint& sp, Worker& worker, bool& abort) {
       if (now <= a || score <= now) break;
       a = now;
     }
+    // Step 6. A stop ends this worker's share of the node.
     pos.UnmakeMove(undo);
     if (childAbort || worker.ShouldStop()) {
       // The move's score is lost, so the node's result would be incomplete:
@@ -417,6 +431,9 @@ void SplitPoint::SearchMoves(SplitPoint& sp, Worker& worker, bool& abort) {
       break;
     }
 
+    // Step 7. A new best score is checked again and written under the lock:
+    // at beta the split point is cut and every helper stops, otherwise the
+    // shared alpha and the owner's PV take the move.
     if (score <= sp.BestScore.load(std::memory_order_relaxed)) continue;
     SpinGuard guard(sp.Lock);
     if (score <= sp.BestScore.load(std::memory_order_relaxed)) continue;
