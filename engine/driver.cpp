@@ -235,7 +235,9 @@ void Think(ChessGame& game, const Move* ponderMove) {
     // Step 6. Aspiration: the window closes a little above the last score,
     // which makes the search cheaper while the score holds; a fail high
     // opens it in wider steps and searches again.
-    int bound = Statistics[0].LastScore + AspirationWindow;
+    // After a mate found the last score lies a few plies short of Infinity:
+    // like the wider steps, the first bound stays within the score range.
+    int bound = std::min(Statistics[0].LastScore + AspirationWindow, Infinity);
     int step = 0;
     result = SearchRoot(*copy, worker, bound, depth * OnePly, tbValue);
     while (result >= bound && bound < Infinity && !StopSearch.load() && !RootSearchInterrupted) {
