@@ -170,7 +170,9 @@ void SingularTest(ChessGame& game, Worker& worker, PlyRecord& record, int ply, i
   Position& pos = game;
   MovePicker& picker = record.Picker;
   ++Statistics[worker.Id].SingularSearches;
-  const int a = ttScore - (Settings::SingMargin * SingularMarginBase) / 100;
+  // A mated entry would put the test's window below every score; held at
+  // -Infinity the window stays in range, and every move passes it as before.
+  const int a = std::max(ttScore - (Settings::SingMargin * SingularMarginBase) / 100, -Infinity);
   picker.Alpha = a;
   picker.Beta = a + 1;
   picker.Depth = std::min(depth - SingularDepthCut, depth / 2);
