@@ -1,6 +1,7 @@
 // The quiescence search: stand pat on the static evaluation, then captures,
 // promotions and, on the first quiescence ply, checking moves, until the
 // position is quiet.
+#include <cassert>
 #include <cstdio>
 
 #include "engine/eval.h"
@@ -40,6 +41,12 @@ constexpr int QuiescenceChecksDepth = 1;
 }  // namespace
 
 int Quiesce(ChessGame& game, Worker& worker, int ply, int alpha, int beta, bool withChecks, int tbValue) {
+  // As for the node search: a window inside the score range, a ply with a
+  // record of its own (the console's qscore starts at the root itself), a
+  // WDL result or none.
+  assert(-Infinity <= alpha && alpha < beta && beta <= Infinity);
+  assert(ply >= 0 && ply < MaxPly);
+  assert(tbValue == NoTablebaseValue || (tbValue >= WdlLoss && tbValue <= WdlWin));
   Position& pos = game;
   SearchStatistics& stats = Statistics[worker.Id];
   PlyStack& stack = worker.Stack();

@@ -4,6 +4,7 @@
 #include "engine/root.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstdio>
 
 #include "engine/driver.h"
@@ -83,6 +84,13 @@ constexpr int ScoreDropMargin = 100;
 }  // namespace
 
 int SearchRoot(ChessGame& game, Worker& worker, int beta, int depthQ, int tbValue) {
+  // The window runs from -Infinity to beta, so beta must lie above it; the
+  // iteration is at least a ply deep and no deeper than the table's depth
+  // field allows; the MultiPV table is in use for 1..MaxMultiPv lines.
+  assert(-Infinity < beta && beta <= Infinity);
+  assert(depthQ >= OnePly && depthQ <= MaxSearchDepth * OnePly);
+  assert(tbValue == NoTablebaseValue || (tbValue >= WdlLoss && tbValue <= WdlWin));
+  assert(MultiPvCount >= 1 && MultiPvCount <= MaxMultiPv);
   Position& pos = game;
   MoveList& list = game.Moves;
   SearchStatistics& stats = Statistics[worker.Id];

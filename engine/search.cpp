@@ -5,6 +5,7 @@
 #include "engine/search.h"
 
 #include <algorithm>
+#include <cassert>
 
 #include "engine/eval.h"
 #include "engine/evalweights.h"
@@ -229,6 +230,15 @@ constexpr int ExtendLevelWhole = 4;
 
 int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, int beta, int depth,
            bool singularAllowed, int tbValue, bool* abort) {
+  // The caller's side of the bargain: a window inside the score range; a
+  // ply below the root with a record of its own; no more depth than the
+  // deepest iteration hands down, as extensions never add more than the ply
+  // they replace; a tablebase value that is a WDL result or none.
+  assert(-Infinity <= alpha && alpha < beta && beta <= Infinity);
+  assert(nodeType == PvNode || nodeType == ScoutNode);
+  assert(ply >= 1 && ply < MaxPly);
+  assert(depth <= MaxSearchDepth * OnePly);
+  assert(tbValue == NoTablebaseValue || (tbValue >= WdlLoss && tbValue <= WdlWin));
   Position& pos = game;
   SearchStatistics& stats = Statistics[worker.Id];
   PlyStack& stack = worker.Stack();
