@@ -3,6 +3,8 @@
 // and the triangular principal variation.
 #include "engine/movepick.h"
 
+#include <cassert>
+
 #include "engine/game.h"
 #include "engine/search.h"
 #include "engine/smp.h"
@@ -252,6 +254,9 @@ Move MovePicker::NextMove(PlyRecord& record, std::uint32_t& score, ChessGame& ga
       if (LowBits(hash) != 0 && picker.Mode != GenerateQuiescenceMode) {
         const int mover = pos.Board[MoveFrom(hash)], target = pos.Board[MoveTo(hash)];
         if (mover != 0 && ColourOf(mover) == pos.Side && (target == 0 || ColourOf(target) != pos.Side)) {
+          // Made without generation: the table's word must be one of this
+          // position's moves, or MakeMove would play something impossible.
+          assert(IsPseudoLegal(pos, hash));
           score = HashMoveScore;
           return hash;
         }

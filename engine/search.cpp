@@ -323,6 +323,9 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
   if (slot) {
     ++stats.HashHits;
     hashMove = found.GetMove();
+    // The entry's check word matched this position, so its move was made
+    // here: the cuts below put it into the PV and the killers unmade.
+    assert(hashMove == NoMove || IsPseudoLegal(pos, hashMove));
     picker.HashMove = hashMove;
     if (found.IsSingular() && found.Score() - Settings::SingMargin < beta && !inCheck) singularFlag = HashSingularFlag;
     if (nodeType == ScoutNode && ((found.Depth() >= depth && !seenBefore) || found.IsMate())) {
