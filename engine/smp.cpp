@@ -4,6 +4,7 @@
 #include "engine/smp.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -173,6 +174,8 @@ void Worker::JoinSplitPoint() {
 }
 
 void Worker::LeaveSplitPoint() {
+  // Owners that book this worker read its levels under its lock.
+  assert(SpinLockHeld(Lock));
   SplitPoint* sp = SplitStack[SplitLevel];
   SplitStack[SplitLevel] = nullptr;
   --SplitLevel;
@@ -340,6 +343,7 @@ Move SplitPoint::NextMove(SplitPoint& sp, std::uint32_t& score, ChessGame& game,
   // The node has searched a move already, so the picker is past the stage
   // that may run internal deepening: nothing is searched under the lock.
   SpinGuard guard(sp.Lock);
+  assert(sp.Record->Picker.Stage >= StageSelect);
   return MovePicker::NextMove(*sp.Record, score, game, worker, sp.Ply, false);
 }
 
@@ -461,6 +465,8 @@ void SplitPoint::SearchMoves(SplitPoint& sp, Worker& worker, bool& abort) {
 }
 
 int SplitPoint::MasterSearch(SplitPoint& sp, ChessGame& game, Worker& worker, Move& bestMove, bool& abort) {
+  // The level changes without the lock: a busy worker cannot be booked.
+  assert(worker.State.load(std::memory_order_relaxed) == WorkerBusy);
   ++worker.StackLevel;
   CopyRecords(*sp.OwnerStack, worker.Stack(), sp.Ply);
   SplitPoint::SearchMoves(sp, worker, abort);
