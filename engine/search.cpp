@@ -323,8 +323,8 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
   if (slot) {
     ++stats.HashHits;
     hashMove = found.GetMove();
-    // The entry's check word matched this position, so its move was made
-    // here: the cuts below put it into the PV and the killers unmade.
+    // The entry's check word matched this position, so its move was found
+    // here; the cuts below put it into the PV and the killers unmade.
     assert(hashMove == NoMove || IsPseudoLegal(pos, hashMove));
     picker.HashMove = hashMove;
     if (found.IsSingular() && found.Score() - Settings::SingMargin < beta && !inCheck) singularFlag = HashSingularFlag;
@@ -369,12 +369,12 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
     int learnedScore, learnedDepth;
     if (ActiveLearning->Containers[Learning::BucketOf(keys.Hashkey)].Find(keys, learnedScore, learnedDepth) &&
         learnedDepth >= depth) {
-      // A result learned from earlier games, searched at least this deep.
+      // Searched at least this deep: it stands for this node's search.
       return learnedScore;
     }
   }
 
-  // Step 8. The deepest ply the records hold: the static score must do.
+  // Step 8. The deepest ply the records hold.
   if (ply >= MaxPly - 1 || pos.Ply >= MaxGamePlies - 1) {
     // No room left in the ply records or the key history: the static score.
     RaiseSelDepth(stats, ply);
@@ -410,6 +410,8 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
     ++stats.NullMoves;
     int reduction = NullMoveReduction(depth);
     const int us = pos.Side;
+    // The king counts among the pieces: with it alone, or one or two pieces
+    // beside it, a third, a half or two thirds of the reduction remain.
     const int pieces = pos.PieceCount[us] - pos.CountOf(PieceCode(us, Pawn));
     if (pieces == 1)
       reduction = reduction / 3;
