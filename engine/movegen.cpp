@@ -1,7 +1,7 @@
 // Move generation into a caller's fixed list: pawns first, then knights,
 // bishops, rooks, queens and the king, castling and en passant last. Targets
 // of one piece go in increasing square order; pieces of a kind in the order
-// of their piece list.
+// of their piece list. Last, the pseudo-legality test of a single move.
 #include "engine/movegen.h"
 
 #include "engine/attacks.h"
@@ -303,4 +303,15 @@ void GenerateQuiescenceChecks(const Position& pos, MoveList& list, const AttackM
   AddPieceCapturesAndChecks(pos, list, maps, s, false);
   AddKingCaptures(pos, list, maps, s);
   AddEnPassant(pos, list, s);
+}
+
+bool IsPseudoLegal(const Position& pos, Move move) {
+  // The generator defines what is pseudo-legal, so the test asks it rather
+  // than restating its rules, which could drift apart from them.
+  const Move plain = move & ~MoveGivesCheck;
+  MoveList list;
+  GenerateMoves(pos, list, nullptr);
+  for (int i = 0; i < list.Count; ++i)
+    if (list.Moves[i] == plain) return true;
+  return false;
 }

@@ -25,3 +25,9 @@ void GenerateEvasions(const Position& pos, MoveList& list, const AttackMaps& map
 // The quiescence generators need valid maps of the position.
 void GenerateQuiescenceMoves(const Position& pos, MoveList& list, const AttackMaps& maps);
 void GenerateQuiescenceChecks(const Position& pos, MoveList& list, const AttackMaps& maps);
+
+// True when move, apart from the check mark of the quiescence generators, is
+// a word GenerateMoves makes for pos without maps: what a move from outside
+// the generators (the transposition table's) must be before MakeMove sees
+// it. Costs a full generation.
+bool IsPseudoLegal(const Position& pos, Move move);

@@ -3,6 +3,8 @@
 // and the triangular principal variation.
 #include "engine/movepick.h"
 
+#include <cassert>
+
 #include "engine/game.h"
 #include "engine/search.h"
 #include "engine/smp.h"
@@ -71,6 +73,13 @@ constexpr OrderingTable BuildOrderingTable() {
 }
 
 constexpr Move LowBits(Move m) { return m & 0xffff; }
+
+// The stages run in their declared order; only a node readying its picker,
+// and Reset before the list exists, start them over.
+inline void EnterStage(MovePicker& picker, PickerStage stage) {
+  assert(stage > picker.Stage);
+  picker.Stage = stage;
+}
 
 inline void RemoveAt(MoveList& list, int index) {
   --list.Count;
@@ -245,13 +254,18 @@ Move MovePicker::NextMove(PlyRecord& record, std::uint32_t& score, ChessGame& ga
   bool iid = false;
   Move move;
 
+  // A node readies its picker before it asks for a move.
+  assert(picker.Stage >= StageHashMove && picker.Stage <= StageWalk);
   switch (picker.Stage) {
     case StageHashMove: {
-      picker.Stage = StageGenerate;
+      EnterStage(picker, StageGenerate);
       const Move hash = picker.HashMove;
       if (LowBits(hash) != 0 && picker.Mode != GenerateQuiescenceMode) {
         const int mover = pos.Board[MoveFrom(hash)], target = pos.Board[MoveTo(hash)];
         if (mover != 0 && ColourOf(mover) == pos.Side && (target == 0 || ColourOf(target) != pos.Side)) {
+          // Made without generation: the table's word must be one of this
+          // position's moves, or MakeMove would play something impossible.
+          assert(IsPseudoLegal(pos, hash));
           score = HashMoveScore;
           return hash;
         }
@@ -261,7 +275,7 @@ Move MovePicker::NextMove(PlyRecord& record, std::uint32_t& score, ChessGame& ga
       [[fallthrough]];
     }
     case StageGenerate: {
-      picker.Stage = StageSelect;
+      EnterStage(picker, StageSelect);
       Generate(pos, record);
       const bool found = ScoreMoves(list, worker, game, record, picker.HashMove, &iid, ply);
       if (iid && !InternalIterativeDeepening(record, game, worker, ply)) return NoMove;
@@ -295,11 +309,13 @@ void MovePicker::Reset(PlyRecord& record) {
     picker.Stage = StageHashMove;
     return;
   }
+  // A walk replays a list that selection has put in order.
+  assert(picker.Stage == StageSelect);
   Move move;
   while (PickBest(picker.List, move) >= 0) {
   }
   picker.List.Cursor = 0;
-  picker.Stage = StageWalk;
+  EnterStage(picker, StageWalk);
 }
 
 void UpdateKillers(PlyRecord& record, Move move) {

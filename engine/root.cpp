@@ -4,6 +4,7 @@
 #include "engine/root.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstdio>
 
 #include "engine/evalweights.h"
@@ -68,6 +69,17 @@ void PrintLine(ChessGame& game, const Move* line, int length) {
   PrintPvFromHash(game, length, copy);
 }
 
+// A root move's sort key: the iteration's depth (quarter plies), then its
+// rank in the MultiPV table (below 32), then its move number (below 64).
+constexpr int SortKeyRanks = 32;
+constexpr int SortKeyMoveNumbers = 64;
+// A move that has not entered the MultiPV table for this many quarter plies
+// (seven plies) loses its rank.
+constexpr int RankMemoryDepth = 28;
+// A score this far (milli-pawns) below the last iteration's counts as a drop
+// for the time management.
+constexpr int ScoreDropMargin = 100;
+
 }  // namespace
 
 bool ProbeRootMoves(ChessGame& game) {
@@ -81,19 +93,29 @@ bool ProbeRootMoves(ChessGame& game) {
 }
 
 int SearchRoot(ChessGame& game, Worker& worker, int beta, int depthQ, int tbValue) {
+  // The window runs from -Infinity to beta, so beta must lie above it; the
+  // iteration is at least a ply deep and no deeper than the table's depth
+  // field allows; the MultiPV table is in use for 1..MaxMultiPv lines.
+  assert(-Infinity < beta && beta <= Infinity);
+  assert(depthQ >= OnePly && depthQ <= MaxSearchDepth * OnePly);
+  assert(tbValue == NoTablebaseValue || (tbValue >= WdlLoss && tbValue <= WdlWin));
+  assert(MultiPvCount >= 1 && MultiPvCount <= MaxMultiPv);
   Position& pos = game;
   MoveList& list = game.Moves;
   SearchStatistics& stats = Statistics[worker.Id];
   PlyStack& stack = worker.Stack();
   PlyRecord& root = stack.Records[0];
   FrontEnd* frontEnd = ActiveFrontEnd;
-  const int iteration = depthQ / 4;
+  const int iteration = depthQ / OnePly;
   const int last = MultiPvCount - 1;
   char text[256];
 
+  // Step 1. Open the iteration: the window is open below (alpha rises to the
+  // worst MultiPV line once the table is full), and the tablebase reference
+  // starts from the root's own probe.
   RootSearchInterrupted = false;
   ++stats.InnerNodes;
-  if ((stats.InnerNodes & 4095) == 0) CheckTime(game, worker, 0);
+  if ((stats.InnerNodes & TimePollMask) == 0) CheckTime(game, worker, 0);
   const bool inCheck = pos.InCheck();
   int alpha = -Infinity;
   const bool probing = depthQ >= Settings::SzDepth && !inCheck && SyzygyProbing.load(std::memory_order_relaxed);
@@ -102,6 +124,9 @@ int SearchRoot(ChessGame& game, Worker& worker, int beta, int depthQ, int tbValu
   int searched = 0;
   bool bestFromFirst = false;
 
+  // Step 2. The root moves, in the order the last iteration left. An
+  // illegal move leaves the list for good, as does one the tables show
+  // worse than a move already seen.
   for (list.Cursor = 0; list.Cursor < list.Count;) {
     const int index = list.Cursor++;
     const Move move = list.Moves[index];
@@ -126,14 +151,18 @@ int SearchRoot(ChessGame& game, Worker& worker, int beta, int depthQ, int tbValu
       }
     }
 
+    // Step 3. Extensions. The root extends as a scout node does: without the
+    // capture extension of PV nodes.
     const int moveNumber = ++searched;
-    // The root extends as a scout node does: without the capture extension
-    // of PV nodes.
     bool reducible;
-    const int extension = GetExtension(ScoutNode, game, move, inCheck, depthQ - 4, 0, undo, &reducible, worker.Id);
-    if (moveNumber >= 4) ++stats.AllNodeTotal;
-    const int depth = depthQ + extension - 4;
+    const int extension = GetExtension(ScoutNode, game, move, inCheck, depthQ - OnePly, 0, undo, &reducible, worker.Id);
+    if (moveNumber >= AllNodeMoveNumber) ++stats.AllNodeTotal;
+    const int depth = depthQ + extension - OnePly;
 
+    // Step 4. The first move on the full window; the others on a null window
+    // at alpha, and only a fail high is searched again on the full window.
+    // The time management hears of every fail high, and the nodes each move
+    // costs order the moves of the next iteration.
     int score;
     bool abort = false;
     bool scout = false;
@@ -162,6 +191,8 @@ int SearchRoot(ChessGame& game, Worker& worker, int beta, int depthQ, int tbValu
         score = -Search(PvNode, game, worker, 1, -beta, -alpha, depth, Settings::Singular, childTb, &abort);
       }
     }
+    // Step 5. A stop, or a search below that gave up, leaves the iteration
+    // without a score.
     pos.UnmakeMove(undo);
     if (abort || worker.ShouldStop()) {
       LogLine("Interrupted search\n");
@@ -172,10 +203,14 @@ int SearchRoot(ChessGame& game, Worker& worker, int beta, int depthQ, int tbValu
       return 0;
     }
 
+    // Step 6. A move that enters the MultiPV table takes its rank there and
+    // in the move list, and is reported; a fail high ends the iteration so
+    // that the driver can widen the window. A move that does not enter
+    // keeps a sort key below every ranked one.
     Move line[MaxPly];
     const int length = LineOfChild(stack, move, line);
     if (score > MultiPvLines[last].Score || MultiPvLines[last].Depth != iteration) {
-      if (score < Statistics[0].LastScore - 100) TimeLimits::ScoreDropped = true;
+      if (score < Statistics[0].LastScore - ScoreDropMargin) TimeLimits::ScoreDropped = true;
       int rank = 0;
       if (score <= MultiPvLines[0].Score)
         while (rank < last && MultiPvLines[rank].Depth == iteration && MultiPvLines[rank].Score >= score) ++rank;
@@ -188,13 +223,13 @@ int SearchRoot(ChessGame& game, Worker& worker, int beta, int depthQ, int tbValu
       std::copy(line, line + length, entry.Pv);
       if (MultiPvLines[last].Depth == iteration) alpha = MultiPvLines[last].Score;
 
-      RootRecords[index].SortKey = ((depthQ * 32) - rank) * 64 + moveNumber;
+      RootRecords[index].SortKey = ((depthQ * SortKeyRanks) - rank) * SortKeyMoveNumbers + moveNumber;
       MoveRootMove(list, index, rank);
 
       if (score >= beta) {
         ++stats.CutNodes;
         if (moveNumber == 1) ++stats.CutNodeOrdering;
-        if (moveNumber >= 4) ++stats.FalseAllNodes;
+        if (moveNumber >= AllNodeMoveNumber) ++stats.FalseAllNodes;
         std::copy(line, line + length, root.Pv);
         root.PvLength = length;
         if (frontEnd && frontEnd->SendPv(iteration, '+', Elapsed(), score)) PrintLine(game, line, length);
@@ -220,23 +255,28 @@ int SearchRoot(ChessGame& game, Worker& worker, int beta, int depthQ, int tbValu
         std::snprintf(text, sizeof text, "Move did not make the window: %s (%d)\n", MoveToText(pos, move), score);
         LogLine(text);
       }
-      RootRecords[index].SortKey = ((depthQ * 32) - MultiPvCount) * 64 - moveNumber;
+      RootRecords[index].SortKey = ((depthQ * SortKeyRanks) - MultiPvCount) * SortKeyMoveNumbers - moveNumber;
       if (frontEnd && frontEnd->SendRefutation(line, Elapsed())) PrintLine(game, line, length);
     }
   }
 
+  // Step 7. No move searched: mate or stalemate, or every move dropped by
+  // the tables, which then give the score.
   if (searched == 0) {
     if (!haveReference) return inCheck ? -Infinity : 0;
     if (frontEnd) frontEnd->Info("No moves in table base position\n");
-    return reference > 1 ? -TablebaseWin : reference < -1 ? TablebaseWin : 0;
+    return reference > WdlCursedWin ? -TablebaseWin : reference < WdlBlessedLoss ? TablebaseWin : 0;
   }
+  // Step 8. Close the iteration: a single legal move is told to the driver,
+  // moves long out of the table lose their rank, and the list is sorted for
+  // the next iteration.
   OnlyOneMove.store(searched == 1, std::memory_order_relaxed);
   ++stats.AllNodes;
   if (bestFromFirst) ++stats.AllNodeOrdering;
-  // A move that has not entered the MultiPV table for seven plies loses its rank.
-  if (depthQ > 28)
+  if (depthQ > RankMemoryDepth)
     for (int i = MultiPvCount; i < list.Count; ++i)
-      if (RootRecords[i].SortKey < (depthQ - 28) * 2048) RootRecords[i].SortKey = 0;
+      if (RootRecords[i].SortKey < (depthQ - RankMemoryDepth) * SortKeyRanks * SortKeyMoveNumbers)
+        RootRecords[i].SortKey = 0;
   SortRootMoves(list, MultiPvCount);
   return MultiPvLines[0].Score;
 }
@@ -260,13 +300,20 @@ void SortRootMoves(MoveList& list, int first) {
   }
 }
 
+// The easy-move test's margin below the best score, in milli-pawns at a
+// singular margin setting of 100 percent.
+constexpr int EasyMoveMarginBase = 1100;
+// The test searches this many quarter plies (five plies) less deep than the
+// iteration, or at half its depth when that is deeper.
+constexpr int EasyMoveDepthCut = 20;
+
 bool IsEasyMove(ChessGame& game, Worker& worker, int score, int depthQ) {
   Position& pos = game;
   MoveList& list = game.Moves;
   PlyRecord& root = worker.Stack().Records[0];
-  const int margin = Settings::SingMargin * 1100 / 100;
+  const int margin = Settings::SingMargin * EasyMoveMarginBase / 100;
   const int a = score - margin;
-  const int depth = std::max(depthQ - 20, depthQ / 2);
+  const int depth = std::max(depthQ - EasyMoveDepthCut, depthQ / 2);
   int above = 0;
   for (int i = 0; i < list.Count; ++i) {
     const Move move = list.Moves[i];
@@ -274,15 +321,18 @@ bool IsEasyMove(ChessGame& game, Worker& worker, int score, int depthQ) {
     if (!pos.MakeMove(move, undo)) continue;
     root.CurrentMove = move;
     bool abort = false;
-    const int value = -Search(ScoutNode, game, worker, 1, -a - 1, -a, depth - 4, false, NoTablebaseValue, &abort);
+    const int value = -Search(ScoutNode, game, worker, 1, -a - 1, -a, depth - OnePly, false, NoTablebaseValue, &abort);
     pos.UnmakeMove(undo);
     if (abort || worker.ShouldStop()) return true;
     if (value <= a) continue;
     ++above;
-    if (above > 1 || value > 50000) return false;
+    if (above > 1 || value > DecisiveScore) return false;
   }
   return above == 1;
 }
+
+// The bits of a move word the transposition table keeps.
+constexpr Move StoredMoveBits = 0xffffff;
 
 int PrintPvFromHash(ChessGame& game, int pvLength, Move* pv) {
   // The variant travels inside the position, so printing leaves the game's
@@ -306,7 +356,7 @@ int PrintPvFromHash(ChessGame& game, int pvLength, Move* pv) {
     }
     // The table's best moves continue the line; each must be a move the
     // generator knows in this position, whatever the entry holds.
-    for (; length < MaxPly && pos.Fifty < 100; ++length) {
+    for (; length < MaxPly && pos.Fifty < FiftyMovePlies; ++length) {
       std::uint32_t repetitions = 0;
       if (pos.IsRepetition(MaxPly, repetitions)) break;
       HashEntry found;
@@ -317,7 +367,7 @@ int PrintPvFromHash(ChessGame& game, int pvLength, Move* pv) {
       GenerateMoves(pos, moves, nullptr);
       Move next = NoMove;
       for (int i = 0; i < moves.Count; ++i)
-        if ((moves.Moves[i] & 0xffffff & ~MoveGivesCheck) == stored) next = moves.Moves[i];
+        if ((moves.Moves[i] & StoredMoveBits & ~MoveGivesCheck) == stored) next = moves.Moves[i];
       if (next == NoMove) break;
       const char* text = MoveToText(pos, next);
       if (!pos.MakeMove(next, undo)) break;

@@ -5,6 +5,7 @@
 #include "engine/search.h"
 
 #include <algorithm>
+#include <cassert>
 
 #include "engine/eval.h"
 #include "engine/evalweights.h"
@@ -31,13 +32,19 @@ inline bool WasNullMove(const PlyStack& stack, int ply) {
   return ply >= 0 && stack.Records[ply].CurrentMove == MoveNull;
 }
 
+// The largest score (milli-pawns, either sign) of a position a side cannot
+// win: the search shuts its window around the draw at this width.
+constexpr int DrawishScoreBound = 1;
+// The material lead (milli-pawns, a pawn) that tilts a drawish score.
+constexpr int DrawishMaterialLead = 1000;
+
 // A capture that leaves the side to move unable to win bounds the score; the
 // material decides only the sign of the small score returned.
 inline int DrawishScore(const Position& pos) {
   int blackPhase, whitePhase;
   int material = pos.GetMaterialScore(blackPhase, whitePhase);
   if (pos.Side == Black) material = -material;
-  return material > 1000 ? 1 : material < -1000 ? -1 : 0;
+  return material > DrawishMaterialLead ? DrawishScoreBound : material < -DrawishMaterialLead ? -DrawishScoreBound : 0;
 }
 
 inline void RememberCut(PlyRecord& record, Move move, int score) {
@@ -52,7 +59,7 @@ inline int MenOnBoard(const Position& pos) { return PopCount(pos.Occupied); }
 }  // namespace
 
 bool ProbeForPruning(ChessGame& game, int& probe, SearchStatistics& stats) {
-  if (MenOnBoard(game) >= 7 || MenOnBoard(game) > TbMaxMen || Settings::SzDepth < 0) return false;
+  if (MenOnBoard(game) >= TablebaseMenLimit || MenOnBoard(game) > TbMaxMen || Settings::SzDepth < 0) return false;
   int success = 0;
   const int value = ProbeWdl(game, &success);
   if (!success) return false;  // a missing table is no known result, least of all a draw
@@ -82,11 +89,18 @@ void GetPhase(const Position& pos, int* blackPhase, int* whitePhase) {
   *whitePhase = phaseOf(White);
 }
 
+// The progress setting runs 0..16: from one ply past the base depth on, the
+// reduction grows by a quarter ply every 17 - progress quarter plies.
+constexpr int NullProgressSpan = 17;
+
 int NullMoveReduction(int depth) {
   const int base = Settings::NullBase, progress = Settings::NullProgress;
-  if (progress == 0 || depth < base + 4) return base;
-  return (depth - base) / (17 - progress) + base;
+  if (progress == 0 || depth < base + OnePly) return base;
+  return (depth - base) / (NullProgressSpan - progress) + base;
 }
+
+// The men of a side that has the king and a single piece besides.
+constexpr int KingAndOnePiece = 2;
 
 bool NullMoveAllowed(ChessGame& game, Worker& worker, int ply) {
   if (!Settings::DoNullMove) return false;
@@ -97,9 +111,17 @@ bool NullMoveAllowed(ChessGame& game, Worker& worker, int ply) {
   const bool afterNull = WasNullMove(stack, ply - 1);
   // With only knights and pawns, or one other piece alone, zugzwang is
   // likely: a null move is then tried only to verify one just made.
-  if (pos.PieceCount[us] <= 2 + std::max(knights + pawns - 1, 0) && !afterNull) return false;
+  if (pos.PieceCount[us] <= KingAndOnePiece + std::max(knights + pawns - 1, 0) && !afterNull) return false;
   return ply < 3 || !afterNull || !WasNullMove(stack, ply - 2);
 }
+
+// A quarter ply more for a capture that wins material in a PV node.
+constexpr int GoodCaptureExtension = 1;
+// The men left beside the pawns once only the two kings remain.
+constexpr int KingsOnly = 2;
+// By colour (White, Black): the row (a8 on row 0) of a pawn one step from
+// promotion.
+constexpr int SeventhRow[2] = {1, 6};
 
 int GetExtension(int nodeType, ChessGame& game, Move move, bool, int remainingDepth, std::uint32_t orderingScore,
                  const UndoRecord& undo, bool* reducible, int thread) {
@@ -109,44 +131,53 @@ int GetExtension(int nodeType, ChessGame& game, Move move, bool, int remainingDe
   if (pos.InCheck()) {
     *reducible = false;
     ++stats.CheckExtensions;
-    return 4;
+    return OnePly;
   }
   int extension = 0;
   const int captured = undo.Captured;
   if (captured != 0 && KindOf(captured) != Pawn) {
     if (nodeType == PvNode && orderingScore >= GoodCaptureScore) {
-      extension = 1;
+      extension = GoodCaptureExtension;
       ++stats.CaptureExtensions;
     }
     if (KindOf(captured) == Queen && pos.CountOf(PieceCode(White, Queen)) + pos.CountOf(PieceCode(Black, Queen)) == 0) {
       ++stats.QueenCaptureExtensions;
       *reducible = false;
-      return 4;
+      return OnePly;
     }
     const int pawns = pos.CountOf(PieceCode(White, Pawn)) + pos.CountOf(PieceCode(Black, Pawn));
-    if (pos.PieceCount[White] + pos.PieceCount[Black] - pawns == 2) {
+    if (pos.PieceCount[White] + pos.PieceCount[Black] - pawns == KingsOnly) {
       *reducible = false;
-      return 4;
+      return OnePly;
     }
   }
   const int to = MoveTo(move);
   const int piece = pos.Board[to];
-  if (KindOf(piece) == Pawn && RowOf(to) == (ColourOf(piece) == White ? 1 : 6)) {
-    extension += std::max(4 - remainingDepth, 0);
+  if (KindOf(piece) == Pawn && RowOf(to) == SeventhRow[ColourOf(piece)]) {
+    extension += std::max(OnePly - remainingDepth, 0);
     *reducible = false;
   }
-  return std::min(extension, 4);
+  return std::min(extension, OnePly);
 }
+
+// The test's margin below the table's score, in milli-pawns at a margin
+// setting of 100 percent.
+constexpr int SingularMarginBase = 300;
+// The test searches this many quarter plies (five plies) less deep than the
+// node, or at half its depth when that is shallower.
+constexpr int SingularDepthCut = 20;
 
 void SingularTest(ChessGame& game, Worker& worker, PlyRecord& record, int ply, int ttScore, int depth,
                   Move* singularMove, std::uint32_t* singularFlag, bool, bool* abort) {
   Position& pos = game;
   MovePicker& picker = record.Picker;
   ++Statistics[worker.Id].SingularSearches;
-  const int a = ttScore - (Settings::SingMargin * 300) / 100;
+  // A mated entry would put the test's window below every score; held at
+  // -Infinity the window stays in range, and every move passes it as before.
+  const int a = std::max(ttScore - (Settings::SingMargin * SingularMarginBase) / 100, -Infinity);
   picker.Alpha = a;
   picker.Beta = a + 1;
-  picker.Depth = std::min(depth - 20, depth / 2);
+  picker.Depth = std::min(depth - SingularDepthCut, depth / 2);
   *singularMove = NoMove;
 
   int passed = 0;
@@ -158,8 +189,8 @@ void SingularTest(ChessGame& game, Worker& worker, PlyRecord& record, int ply, i
     if (!pos.MakeMove(move, undo)) continue;
     record.CurrentMove = move;
     bool childAbort = false;
-    const int score = -Search(ScoutNode, game, worker, ply + 1, -a - 1, -a, picker.Depth - 4, false, NoTablebaseValue,
-                              &childAbort);
+    const int score = -Search(ScoutNode, game, worker, ply + 1, -a - 1, -a, picker.Depth - OnePly, false,
+                              NoTablebaseValue, &childAbort);
     pos.UnmakeMove(undo);
     if (childAbort || worker.ShouldStop()) {
       *abort = true;
@@ -170,7 +201,7 @@ void SingularTest(ChessGame& game, Worker& worker, PlyRecord& record, int ply, i
     if (picker.Stage != StageGenerate) MoveToIndex(picker.List, picker.List.Cursor - 1, passed);
     ++passed;
     candidate = move;
-    if (passed > 1 || score > 50000) {
+    if (passed > 1 || score > DecisiveScore) {
       failed = true;
       break;
     }
@@ -182,8 +213,33 @@ void SingularTest(ChessGame& game, Worker& worker, PlyRecord& record, int ply, i
   MovePicker::Reset(record);
 }
 
+// The phase of a side that still has its full set of pieces.
+constexpr int FullPhase = 8;
+// Only nodes deeper than this (quarter plies; six plies on) pay for a
+// singular test.
+constexpr int SingularTestDepth = 23;
+// How far (quarter plies) the table entry's depth may fall short of the
+// node's for the singular test to trust its score.
+constexpr int SingularEntrySlack = 12;
+// Moves past the fifth, or past the first third of a longer list, are late:
+// they take the larger reduction.
+constexpr int FirstLateMove = 5;
+constexpr int LateMoveShare = 3;
+// The extension level setting counts quarters of an extension: at 4 the
+// extension is made whole.
+constexpr int ExtendLevelWhole = 4;
+
 int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, int beta, int depth,
            bool singularAllowed, int tbValue, bool* abort) {
+  // The caller's side of the bargain: a window inside the score range; a
+  // ply below the root with a record of its own; no more depth than the
+  // deepest iteration hands down, as extensions never add more than the ply
+  // they replace; a tablebase value that is a WDL result or none.
+  assert(-Infinity <= alpha && alpha < beta && beta <= Infinity);
+  assert(nodeType == PvNode || nodeType == ScoutNode);
+  assert(ply >= 1 && ply < MaxPly);
+  assert(depth <= MaxSearchDepth * OnePly);
+  assert(tbValue == NoTablebaseValue || (tbValue >= WdlLoss && tbValue <= WdlWin));
   Position& pos = game;
   SearchStatistics& stats = Statistics[worker.Id];
   PlyStack& stack = worker.Stack();
@@ -191,32 +247,40 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
   MovePicker& picker = record.Picker;
   int best = ply - Infinity;
 
+  // Step 1. Open the node: count it and empty its PV, so that an early
+  // return leaves no line of an earlier visit behind.
   ++stats.InnerNodes;
   record.PvLength = ply;
   record.Pv[ply] = NoMove;
 
+  // Step 2. Mate distance: no score here can beat a mate found nearer the
+  // root, so a window outside what is still possible ends the node.
   if (ply - Infinity >= beta) {
-    Trace("<-- Mate Distance (%d)\n", ply - Infinity);
+    // Being mated at this very ply still reaches beta: a fail high.
     RaiseSelDepth(stats, ply);
     return ply - Infinity;
   }
   if (Infinity - 1 - ply <= alpha) {
-    Trace("<-- Mate Distance (%d)\n", Infinity - 1 - ply);
+    // Mating at the next ply cannot rise above alpha: a fail low.
     RaiseSelDepth(stats, ply);
     return Infinity - 1 - ply;
   }
-  if (depth < 4) return Quiesce(game, worker, ply, alpha, beta, true, tbValue);
-  if (worker.Id == 0 && (stats.InnerNodes & 4095) == 0) CheckTime(game, worker, ply);
+  // Step 3. Less than a ply left: the quiescence search settles the
+  // captures. Worker 0 alone polls the clock, every few thousand nodes.
+  if (depth < OnePly) return Quiesce(game, worker, ply, alpha, beta, true, tbValue);
+  if (worker.Id == 0 && (stats.InnerNodes & TimePollMask) == 0) CheckTime(game, worker, ply);
 
+  // Step 4. Draws: a dead position, a repetition, the fifty-move rule. The
+  // table's line is fetched meanwhile, as the probe follows soon.
   TranspositionTable::Prefetch(pos.Hashkey);
   if (pos.IsPawnStalemate()) {
-    Trace("<-- ISDRAW\n");
+    // No mating material, or a king whose pawns and own moves are all stuck.
     RaiseSelDepth(stats, ply);
     return 0;
   }
   std::uint32_t repetitions = 0;
-  if (pos.Fifty >= 100 || pos.IsRepetition(ply, repetitions)) {
-    Trace("<-- ISDRAW\n");
+  if (pos.Fifty >= FiftyMovePlies || pos.IsRepetition(ply, repetitions)) {
+    // Drawn by the fifty-move rule or by repetition.
     RaiseSelDepth(stats, ply);
     return DrawScore(alpha, beta);
   }
@@ -224,22 +288,28 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
   // of other paths must not hide the repetition.
   const bool seenBefore = repetitions != 0;
 
+  // Step 5. After a capture, a side left without winning chances caps the
+  // window at a draw; once the window closes, no search is needed.
   if (stack.Records[ply - 1].CurrentMove & MoveCapture) {
     bool bounded = false;
-    if (beta > 1 && pos.IsTrivialDraw(pos.Side)) {
-      beta = 1;
-      bounded = bounded || alpha >= -1;
+    if (beta > DrawishScoreBound && pos.IsTrivialDraw(pos.Side)) {
+      beta = DrawishScoreBound;
+      bounded = bounded || alpha >= -DrawishScoreBound;
     }
-    if (alpha < -1 && pos.IsTrivialDraw(pos.Side ^ 1)) {
-      alpha = -1;
-      bounded = bounded || beta < 2;
+    if (alpha < -DrawishScoreBound && pos.IsTrivialDraw(pos.Side ^ 1)) {
+      alpha = -DrawishScoreBound;
+      bounded = bounded || beta < DrawishScoreBound + 1;
     }
     if (beta <= alpha || bounded) {
-      Trace("<-- Cannot Win Interior\n");
+      // The window shut around the draw: only the sign of the material counts.
       return DrawishScore(pos);
     }
   }
 
+  // Step 6. The transposition table. A scout node takes a bound of enough
+  // depth, or a mate, as its result (a PV node searches on, to keep its
+  // line whole); any node takes the hash move to try first, and the
+  // singular mark with it.
   const bool inCheck = pos.InCheck();
   picker.Stage = StageInactive;
   record.Maps.Valid = false;
@@ -254,22 +324,26 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
   if (slot) {
     ++stats.HashHits;
     hashMove = found.GetMove();
+    // The entry's check word matched this position, so its move was found
+    // here; the cuts below put it into the PV and the killers unmade.
+    assert(hashMove == NoMove || IsPseudoLegal(pos, hashMove));
     picker.HashMove = hashMove;
     if (found.IsSingular() && found.Score() - Settings::SingMargin < beta && !inCheck) singularFlag = HashSingularFlag;
     if (nodeType == ScoutNode && ((found.Depth() >= depth && !seenBefore) || found.IsMate())) {
       const int score = HashScoreAtPly(found.Score(), ply);
       const int bound = found.Bound();
       if (bound == BoundLower && score >= beta) {
+        // A lower bound at or above beta: the node fails high unsearched.
         ++stats.HashCutoffs;
         RememberCut(record, hashMove, score);
         record.Pv[ply] = hashMove;
         record.PvLength = ply + 1;
         TranspositionTable::RefreshAge(const_cast<HashEntry*>(slot), found);
-        Trace("<-- Hash Lowerbound (%d)\n", score);
         RaiseSelDepth(stats, ply);
         return score;
       }
       if (bound == BoundExact) {
+        // An exact score of enough depth is the node's score, whatever the window.
         ++stats.HashCutoffs;
         if (hashMove != NoMove) {
           record.Pv[ply] = hashMove;
@@ -277,57 +351,68 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
         }
         TranspositionTable::RefreshAge(const_cast<HashEntry*>(slot), found);
         if (score >= beta) RememberCut(record, hashMove, score);
-        Trace("<-- Hash Exact (%d)\n", score);
         RaiseSelDepth(stats, ply);
         return score;
       }
       if (bound == BoundUpper && score <= alpha) {
+        // An upper bound at or below alpha: the node fails low unsearched.
         ++stats.HashCutoffs;
         TranspositionTable::RefreshAge(const_cast<HashEntry*>(slot), found);
-        Trace("<-- Hash Upperbound (%d)\n", score);
         RaiseSelDepth(stats, ply);
         return score;
       }
     }
   }
 
+  // Step 7. Near the root, a result learned in earlier games stands in for
+  // the search.
   if (ActiveLearning && ply < 7 && !seenBefore) {
     int learnedScore, learnedDepth;
     if (ActiveLearning->Find(keys, learnedScore, learnedDepth) &&
         learnedDepth >= depth) {
-      Trace("<-- Learned (%d)\n", learnedScore);
+      // Searched at least this deep: it stands for this node's search.
       return learnedScore;
     }
   }
 
+  // Step 8. The deepest ply the records hold.
   if (ply >= MaxPly - 1 || pos.Ply >= MaxGamePlies - 1) {
-    Trace("<-- MAXPLY reached\n");
+    // No room left in the ply records or the key history: the static score.
     RaiseSelDepth(stats, ply);
     return Evaluate(pos, record.Maps, worker.Id);
   }
 
+  // Step 9. Razoring: near the leaves, a node without a hash move whose
+  // static score lies a margin below alpha gets a quiescence search at the
+  // margin, and is dropped when that cannot make the margin up either.
   const bool afterNull = WasNullMove(stack, ply - 1);
-  if ((nodeType == ScoutNode || Settings::PrunePv) && depth / 4 <= Settings::PruneLevel && hashMove == NoMove &&
+  if ((nodeType == ScoutNode || Settings::PrunePv) && depth / OnePly <= Settings::PruneLevel && hashMove == NoMove &&
       alpha > -TablebaseWin && beta < TablebaseWin && !afterNull) {
     int blackPhase, whitePhase;
     GetPhase(pos, &blackPhase, &whitePhase);
-    const int margin = AlphaMargin[pos.Side == White ? blackPhase : whitePhase][depth / 4];
+    const int margin = AlphaMargin[pos.Side == White ? blackPhase : whitePhase][depth / OnePly];
     const int threshold = alpha - margin;
     if (Evaluate(pos, record.Maps, worker.Id) <= threshold) {
-      record.CurrentMove = 0;
+      record.CurrentMove = NoMove;
       const int value = Quiesce(game, worker, ply + 1, threshold, threshold + 1, true, tbValue);
       if (value <= threshold) {
-        Trace("<-- Alpha Razoring (%d)\n", value);
+        // Razored: even the captures cannot lift the score to alpha.
         return value <= -MateBound ? value - 1 : value + margin;
       }
     }
   }
 
-  if (tbValue != -2 && !inCheck && (depth > Settings::NullBase || afterNull) && beta < MateBound + 1 &&
+  // Step 10. Null move: when passing, at reduced depth, still holds beta,
+  // a real move will too. Not in check, not near a mate, not for a side the
+  // tables call lost, and not where zugzwang is likely. The reduction
+  // shrinks with fewer pieces, where passing misleads more often.
+  if (tbValue != WdlLoss && !inCheck && (depth > Settings::NullBase || afterNull) && beta < MateBound + 1 &&
       NullMoveAllowed(game, worker, ply)) {
     ++stats.NullMoves;
     int reduction = NullMoveReduction(depth);
     const int us = pos.Side;
+    // The king counts among the pieces: with it alone, or one or two pieces
+    // beside it, a third, a half or two thirds of the reduction remain.
     const int pieces = pos.PieceCount[us] - pos.CountOf(PieceCode(us, Pawn));
     if (pieces == 1)
       reduction = reduction / 3;
@@ -336,19 +421,19 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
     else if (pieces == 3)
       reduction = 2 * reduction / 3;
     if (afterNull) {
-      int phase = 8;
+      int phase = FullPhase;
       if (pos.Matkey > 0) {
         int blackPhase, whitePhase;
         pos.GetMaterialScore(blackPhase, whitePhase);
         phase = us == White ? blackPhase : whitePhase;
       }
-      if (phase == 0) reduction -= 4;
+      if (phase == 0) reduction -= OnePly;
     }
     UndoRecord undo;
     if (pos.MakeNullMove(undo)) {
       record.CurrentMove = MoveNull;
       bool childAbort = false;
-      const int score = -Search(ScoutNode, game, worker, ply + 1, -beta, 1 - beta, depth - reduction - 4, false,
+      const int score = -Search(ScoutNode, game, worker, ply + 1, -beta, 1 - beta, depth - reduction - OnePly, false,
                                 NoTablebaseValue, &childAbort);
       pos.UnmakeNullMove(undo);
       if (childAbort || worker.ShouldStop()) {
@@ -357,12 +442,14 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
       }
       if (score >= beta) {
         ++stats.NullCutoffs;
-        Trace("<-- Null cut (%d)\n", score);
+        // Passing still holds beta: the node fails high without a move.
         return beta;
       }
     }
   }
 
+  // Step 11. Ready the picker: the hash move first, then every move, or the
+  // evasions alone when in check. The maps serve generation and ordering.
   if (!record.Maps.Valid) pos.BuildAttackMaps(record.Maps);
   picker.Mode = inCheck ? GenerateEvasionsMode : GenerateAllMode;
   picker.Alpha = alpha;
@@ -372,18 +459,24 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
   picker.List.Cursor = 0;
   picker.Stage = StageHashMove;
 
-  if (Settings::Singular && singularAllowed && singularFlag != HashSingularFlag && depth > 23 && hashMove != NoMove &&
-      found.Bound() != BoundUpper && found.Depth() >= depth - 12 && found.Score() < Settings::SingMargin + beta &&
-      !inCheck) {
+  // Step 12. Singular test: when one move alone comes near the table's
+  // score, the node is marked and its first move extended. Deep nodes
+  // only, with a trusted entry, as the test is a search of its own.
+  if (Settings::Singular && singularAllowed && singularFlag != HashSingularFlag && depth > SingularTestDepth &&
+      hashMove != NoMove && found.Bound() != BoundUpper && found.Depth() >= depth - SingularEntrySlack &&
+      found.Score() < Settings::SingMargin + beta && !inCheck) {
     Move singularMove;
     SingularTest(game, worker, record, ply, found.Score(), depth, &singularMove, &singularFlag, singularAllowed, abort);
     if (*abort) return found.Score();
   }
 
+  // Step 13. The move loop. The picker's window and depth are the node's
+  // again after the singular test; the tablebase reference starts from the
+  // parent's probe, so that moves worse than that result can be dropped.
   picker.Alpha = alpha;
   picker.Beta = beta;
   picker.Depth = depth;
-  const int lateMoves = std::max(5, picker.List.Count / 3);
+  const int lateMoves = std::max(FirstLateMove, picker.List.Count / LateMoveShare);
   const int alphaAtEntry = alpha;
   const bool probing = Settings::SzDepth <= depth && SyzygyProbing.load(std::memory_order_relaxed) && !inCheck;
   bool haveReference = tbValue != NoTablebaseValue;
@@ -394,6 +487,9 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
 
   std::uint32_t orderingScore;
   for (Move move; (move = MovePicker::NextMove(record, orderingScore, game, worker, ply, true)) != NoMove;) {
+    // Step 14. Make the move (the picker's moves are pseudo-legal, so an
+    // illegal one fails here), and drop it when the tables show it worse
+    // than a move already seen.
     UndoRecord undo;
     if (!pos.MakeMove(move, undo)) continue;
     int childTb = NoTablebaseValue;
@@ -409,24 +505,31 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
       }
     }
 
+    // Step 15. Extensions: checks, captures that change the ending, pawns
+    // near promotion, and the singular move; never more than a ply.
     ++moveNumber;
     record.CurrentMove = move;
     bool reducible;
-    const int extension = GetExtension(nodeType, game, move, inCheck, depth - 4, orderingScore, undo, &reducible, worker.Id);
-    int ext = extension * Settings::ExtendLevel / 4;
+    const int extension =
+        GetExtension(nodeType, game, move, inCheck, depth - OnePly, orderingScore, undo, &reducible, worker.Id);
+    int ext = extension * Settings::ExtendLevel / ExtendLevelWhole;
     if (Settings::SingExtension != 0 && moveNumber == 1 && singularFlag) {
       ext += Settings::SingExtension;
       ++stats.SingularExtensions;
     }
-    ext = std::min(ext, 4);
-    if (moveNumber == 4) ++stats.AllNodeTotal;
-    const int newDepth = depth - 4 + ext;
+    ext = std::min(ext, OnePly);
+    if (moveNumber == AllNodeMoveNumber) ++stats.AllNodeTotal;
+    const int newDepth = depth - OnePly + ext;
 
+    // Step 16. Every move after the first gets a null window first, reduced
+    // when it is quiet and no killer, more so late in the order; a reduced
+    // move that beats alpha in a PV node is tried again at full depth before
+    // it counts.
     int score;
     bool childAbort = false;
     if (moveNumber > 1) {
       int reduction = 0;
-      const int limit = std::max(newDepth - 3, 0);
+      const int limit = std::max(newDepth - MinReducedDepth, 0);
       if (reducible && limit > 0 && orderingScore < ReducibleScoreLimit) {
         if (nodeType == PvNode)
           reduction = std::min(limit, moveNumber > lateMoves ? Settings::LmrPv + Settings::LmrExtraPv : Settings::LmrPv);
@@ -457,6 +560,8 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
       }
     }
 
+    // Step 17. The node's own window, for the first move and for any move
+    // that beat alpha on the null window.
     score = -Search(nodeType, game, worker, ply + 1, -beta, -alpha, newDepth, singularAllowed, childTb, &childAbort);
     pos.UnmakeMove(undo);
     if (childAbort || worker.ShouldStop()) {
@@ -464,6 +569,8 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
       return best;
     }
 
+    // Step 18. A new best move: a cut at beta, or a new alpha and PV. A
+    // singular mark that another move beat was wrong.
     if (score > best) {
       bestMove = move;
       if (singularFlag && moveNumber > 1) {
@@ -473,15 +580,15 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
       bestNumber = moveNumber;
       best = score;
       if (score >= beta) {
+        // A fail high: the table, the killers and the history learn the move.
         ++stats.CutNodes;
         if (moveNumber == 1) ++stats.CutNodeOrdering;
-        if (moveNumber > 3) ++stats.FalseAllNodes;
+        if (moveNumber >= AllNodeMoveNumber) ++stats.FalseAllNodes;
         TranspositionTable::StoreLower(keys, score, depth, ply, move, singularFlag);
         RememberCut(record, move, score);
         UpdateHistory(worker, depth, pos.Board[MoveFrom(move)], move);
         record.Pv[ply] = move;
         record.PvLength = ply + 1;
-        Trace("beta cut: %d\n", score);
         return score;
       }
       if (nodeType == PvNode && score > alpha) {
@@ -491,6 +598,8 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
       }
     }
 
+    // Step 19. Split: once a move has been searched without a cut, idle
+    // workers may share the moves that remain.
     if (ThreadCount.load(std::memory_order_relaxed) > 1 && depth >= Settings::SplitDepth &&
         picker.List.Count - picker.List.Cursor >= Settings::MinSplit) {
       bool split = false;
@@ -508,13 +617,16 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
     }
   }
 
-  // A stop inside the picker's internal deepening ends the list early: no
-  // mate or stalemate may be concluded from that.
+  // Step 20. A stopped search has nothing to store. A stop inside the
+  // picker's internal deepening ends the list early: no mate or stalemate
+  // may be concluded from that.
   if (worker.ShouldStop()) {
     *abort = true;
     return best;
   }
 
+  // Step 21. No move reached beta: store the result, exact in a PV node
+  // that raised alpha, an upper bound otherwise.
   if (moveNumber > 0) {
     ++stats.AllNodes;
     if (bestNumber < 2) ++stats.AllNodeOrdering;
@@ -526,19 +638,21 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
     } else {
       TranspositionTable::StoreUpper(keys, best, depth, ply);
     }
-    Trace("p score: %d\n", best);
+    // Every move searched: the best score is the node's, fail-soft.
     return best;
   }
 
+  // Step 22. No move was searched: the tables dropped them all (the node
+  // then scores as their reference says), or it is mate or stalemate.
   if (droppedByTablebase) {
     if (ActiveFrontEnd) ActiveFrontEnd->Info("No moves in table base position\n");
-    return reference == 2 ? -TablebaseWin : reference == -2 ? TablebaseWin : 0;
+    return reference == WdlWin ? -TablebaseWin : reference == WdlLoss ? TablebaseWin : 0;
   }
   if (inCheck) {
     TranspositionTable::StoreExact(keys, ply - Infinity, depth, ply, NoMove, HashMateFlag);
     return ply - Infinity;
   }
-  Trace("stalemate\n");
+  // No legal move and not in check: stalemate.
   TranspositionTable::StoreExact(keys, 0, depth, ply, NoMove, 0);
   return 0;
 }

@@ -19,6 +19,29 @@ inline constexpr int Infinity = 200000;
 inline constexpr int MateBound = 190000;       // at or beyond: a mate for killers and aspiration
 inline constexpr int TablebaseWin = 100000;
 inline constexpr int NoTablebaseValue = -99;
+// A score no evaluation reaches (fifty pawns): a won position, not a move
+// that merely stands out among the others.
+inline constexpr int DecisiveScore = 50000;
+
+// Depth is counted in quarter plies, so that extensions can be fractions.
+inline constexpr int OnePly = 4;
+// A reduced move keeps at least this depth (quarter plies) of its own.
+inline constexpr int MinReducedDepth = 3;
+// The node statistics count a node that reaches its fourth move as an all
+// node, and a cut by that move or a later one as a false all node.
+inline constexpr int AllNodeMoveNumber = 4;
+// Half-moves without a capture or a pawn move that draw the game.
+inline constexpr int FiftyMovePlies = 100;
+
+// The tablebase results as ProbeWdl gives them, from the side to move's
+// view. A cursed win or a blessed loss is a draw under the fifty-move rule.
+inline constexpr int WdlLoss = -2;
+inline constexpr int WdlBlessedLoss = -1;
+inline constexpr int WdlDraw = 0;
+inline constexpr int WdlCursedWin = 1;
+inline constexpr int WdlWin = 2;
+// No table holds this many men, so positions with this many are not probed.
+inline constexpr int TablebaseMenLimit = 7;
 
 enum NodeType : int { PvNode = 1, ScoutNode = 2 };
 
@@ -48,6 +71,3 @@ void GetPhase(const Position& position, int* blackPhase, int* whitePhase);
 // lowest one.
 bool ProbeForPruning(ChessGame& game, int& probe, SearchStatistics& stats);
 bool TablebaseDropsMove(int probe, int& reference, bool& haveReference);
-
-// The hook that labels every early return of the node search; prints nothing.
-inline void Trace(const char*, ...) {}

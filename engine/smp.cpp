@@ -4,6 +4,7 @@
 #include "engine/smp.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -44,12 +45,15 @@ void CopyRecords(const PlyStack& from, PlyStack& to, int plies) {
 
 bool TrySpinLock(std::atomic<std::uint32_t>& word) { return word.exchange(1, std::memory_order_acquire) == 0; }
 
+// A waiting loop yields its processor once every 1024 pauses.
+constexpr unsigned YieldMask = 1023;
+
 // A waiting loop's pause. More workers than free processors (tests run side
 // by side, or a machine busy elsewhere) must not starve the ones that work,
 // so the wait yields now and then.
 void Relax(unsigned& rounds) {
   CpuPause();
-  if ((++rounds & 1023) == 0) std::this_thread::yield();
+  if ((++rounds & YieldMask) == 0) std::this_thread::yield();
 }
 
 // The shared alpha of a split node: helpers read it without the lock.
@@ -57,11 +61,16 @@ std::atomic_ref<std::int32_t> SharedAlpha(SplitPoint& sp) {
   return std::atomic_ref<std::int32_t>(sp.Record->Picker.Alpha);
 }
 
+// With fewer workers than this, the only worker that can be helping the
+// candidate is the owner that books it: the rule below holds by itself.
+constexpr int HelpRuleThreads = 3;
+
 // A helper's own split points hold other helpers: it may serve only a split
 // point below its topmost one, which is where an owner that helps it works.
 bool MayHelp(Worker& candidate, const Worker& owner, int threads) {
   const int own = candidate.OwnSplitPoints.load(std::memory_order_relaxed);
-  return threads < 3 || own == 0 || candidate.SplitPoints[own - 1].Helpers[owner.Id].load(std::memory_order_relaxed);
+  return threads < HelpRuleThreads || own == 0 ||
+         candidate.SplitPoints[own - 1].Helpers[owner.Id].load(std::memory_order_relaxed);
 }
 
 void StopWorkerThread(int index) {
@@ -165,6 +174,8 @@ void Worker::JoinSplitPoint() {
 }
 
 void Worker::LeaveSplitPoint() {
+  // Owners that book this worker read its levels under its lock.
+  assert(SpinLockHeld(Lock));
   SplitPoint* sp = SplitStack[SplitLevel];
   SplitStack[SplitLevel] = nullptr;
   --SplitLevel;
@@ -178,8 +189,11 @@ void Worker::LeaveSplitPoint() {
 
 WorkerThread::~WorkerThread() = default;
 
+// The processors an affinity mask can name; workers beyond them wrap round.
+constexpr int AffinityMaskBits = 64;
+
 void WorkerThread::Run() {
-  if (Settings::GlueCores && SetCurrentThreadAffinity(ProcessorMask{1} << (Work.Id % 64)))
+  if (Settings::GlueCores && SetCurrentThreadAffinity(ProcessorMask{1} << (Work.Id % AffinityMaskBits)))
     Printer.Print(ChannelStdout, true, "Setting Affinity failed\n");
   Running.store(true, std::memory_order_release);
   unsigned rounds = 0;
@@ -329,10 +343,13 @@ Move SplitPoint::NextMove(SplitPoint& sp, std::uint32_t& score, ChessGame& game,
   // The node has searched a move already, so the picker is past the stage
   // that may run internal deepening: nothing is searched under the lock.
   SpinGuard guard(sp.Lock);
+  assert(sp.Record->Picker.Stage >= StageSelect);
   return MovePicker::NextMove(*sp.Record, score, game, worker, sp.Ply, false);
 }
 
 void SplitPoint::SearchMoves(SplitPoint& sp, Worker& worker, bool& abort) {
+  // Step 1. A private board from the split point's copy; the window and the
+  // depth are the node's, alpha is read fresh before every search.
   ChessGame game;
   static_cast<Position&>(game) = sp.Board;
   Position& pos = game;
@@ -345,10 +362,15 @@ void SplitPoint::SearchMoves(SplitPoint& sp, Worker& worker, bool& abort) {
   const int depth = record.Picker.Depth;
   const bool probing = SyzygyProbing.load(std::memory_order_relaxed) && !inCheck;
 
+  // Step 2. Take the node's next move from the shared picker, under the
+  // split point's lock, until none is left or the work no longer counts.
   std::uint32_t orderingScore;
   while (!worker.ShouldStop()) {
     const Move move = NextMove(sp, orderingScore, game, worker);
     if (move == NoMove) break;
+    // Step 3. Make the move, and drop it when the tables show it worse than
+    // a move already seen; the reference is shared, so it is read and
+    // moved under the lock.
     UndoRecord undo;
     if (!pos.MakeMove(move, undo)) continue;
     int childTb = NoTablebaseValue;
@@ -368,16 +390,22 @@ void SplitPoint::SearchMoves(SplitPoint& sp, Worker& worker, bool& abort) {
         childTb = probe;
       }
     }
+    // Step 4. Extension and reduction as in the node search; whether the
+    // node still has a PV window depends on the alpha the others have raised.
     own.CurrentMove = move;
     const bool pvWindow = beta - alpha.load(std::memory_order_relaxed) > 1;
     bool reducible;
-    const int extension = GetExtension(pvWindow ? PvNode : ScoutNode, game, move, inCheck, depth - 4, orderingScore,
-                                       undo, &reducible, worker.Id);
-    const int newDepth = depth + extension - 4;
+    const int extension = GetExtension(pvWindow ? PvNode : ScoutNode, game, move, inCheck, depth - OnePly,
+                                       orderingScore, undo, &reducible, worker.Id);
+    const int newDepth = depth + extension - OnePly;
     int reduction = 0;
     if (reducible && orderingScore < ReducibleScoreLimit)
-      reduction = std::min(std::max(newDepth - 3, 0), pvWindow ? Settings::LmrPv : Settings::LmrScout);
+      reduction = std::min(std::max(newDepth - MinReducedDepth, 0), pvWindow ? Settings::LmrPv : Settings::LmrScout);
 
+    // Step 5. A null window at the current alpha, again without the
+    // reduction when it fails high; should alpha rise meanwhile, the test is
+    // repeated at the new one. A move still above alpha then gets the PV
+    // window, as often as alpha moves under it.
     int score = 0, a = 0;
     bool childAbort = false;
     for (;;) {
@@ -397,6 +425,7 @@ void SplitPoint::SearchMoves(SplitPoint& sp, Worker& worker, bool& abort) {
       if (now <= a || score <= now) break;
       a = now;
     }
+    // Step 6. A stop ends this worker's share of the node.
     pos.UnmakeMove(undo);
     if (childAbort || worker.ShouldStop()) {
       // The move's score is lost, so the node's result would be incomplete:
@@ -406,6 +435,9 @@ void SplitPoint::SearchMoves(SplitPoint& sp, Worker& worker, bool& abort) {
       break;
     }
 
+    // Step 7. A new best score is checked again and written under the lock:
+    // at beta the split point is cut and every helper stops, otherwise the
+    // shared alpha and the owner's PV take the move.
     if (score <= sp.BestScore.load(std::memory_order_relaxed)) continue;
     SpinGuard guard(sp.Lock);
     if (score <= sp.BestScore.load(std::memory_order_relaxed)) continue;
@@ -433,6 +465,8 @@ void SplitPoint::SearchMoves(SplitPoint& sp, Worker& worker, bool& abort) {
 }
 
 int SplitPoint::MasterSearch(SplitPoint& sp, ChessGame& game, Worker& worker, Move& bestMove, bool& abort) {
+  // The level changes without the lock: a busy worker cannot be booked.
+  assert(worker.State.load(std::memory_order_relaxed) == WorkerBusy);
   ++worker.StackLevel;
   CopyRecords(*sp.OwnerStack, worker.Stack(), sp.Ply);
   SplitPoint::SearchMoves(sp, worker, abort);
@@ -452,7 +486,7 @@ int SplitPoint::MasterSearch(SplitPoint& sp, ChessGame& game, Worker& worker, Mo
         // lock; the clock and the stop test read them.
         SpinGuard guard(worker.Lock);
         if (worker.State.load(std::memory_order_acquire) != WorkerIdle) continue;
-        if (worker.Id == 0 && (++polls & 4095) == 0) CheckTime(game, worker, sp.Ply);
+        if (worker.Id == 0 && (++polls & TimePollMask) == 0) CheckTime(game, worker, sp.Ply);
         stop = sp.Aborted.load(std::memory_order_acquire) || worker.ShouldStop();
         if (stop && !worker.ShouldStop() && sp.BestScore.load(std::memory_order_relaxed) < beta)
           Printer.Print(ChannelStderr, false, "# Set to Finished for unclear reasons\n");

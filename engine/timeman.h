@@ -72,5 +72,8 @@ void AllocateTime(const ChessGame& game, int mode);
 // Called by worker 0 only (every 4096 nodes and by the root search); ply is
 // the ply of the calling node, whose line is shown in the status output.
 void CheckTime(ChessGame& game, Worker& worker, int ply);
+// The callers poll when their node count has these low bits all clear:
+// often enough to stop in time, seldom enough to cost nothing.
+inline constexpr int TimePollMask = 4095;
 // "Time Management: ..." with the limits of the current search (static text).
 const char* TimeManagementReport();

@@ -21,6 +21,10 @@ enum FrontEndMode : int {
   ModePonderHit = 6,       // the time check turns it into thinking
 };
 
+// After this many searches in a row without a book move the books are no
+// longer asked: the game has left them.
+inline constexpr int BookMissLimit = 8;
+
 class FrontEnd {
 public:
   virtual ~FrontEnd() = default;

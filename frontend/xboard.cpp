@@ -198,7 +198,7 @@ bool XboardFrontEnd::PlayPonderMove() {
 void XboardFrontEnd::PonderOnOpponentsTime() {
   if (!PlayPonderMove()) return;
   if (FrontEnd::PonderMove != NoMove) {
-    if (BookMisses < 8 && GetBookMove(Game) != NoMove) {
+    if (BookMisses < BookMissLimit && GetBookMove(Game) != NoMove) {
       // The book answers the expected move: nothing to ponder on there, so
       // the engine ponders without a guess.
       FrontEnd::PonderMove = NoMove;

@@ -18,6 +18,10 @@ inline void SpinLock(std::atomic<std::uint32_t>& word) {
 
 inline void SpinUnlock(std::atomic<std::uint32_t>& word) { word.store(0, std::memory_order_release); }
 
+// Whether anyone holds the lock. It cannot tell who, but that is enough for
+// an assert that a caller took it.
+inline bool SpinLockHeld(const std::atomic<std::uint32_t>& word) { return word.load(std::memory_order_relaxed) != 0; }
+
 class SpinGuard {
 public:
   explicit SpinGuard(std::atomic<std::uint32_t>& word) : Word(word) { SpinLock(Word); }

@@ -1,5 +1,6 @@
-// Move generation: the fixed order, evasions, the use of attack maps, and
-// the quiescence sets as subsets of the full list.
+// Move generation: the fixed order, evasions, the use of attack maps, the
+// quiescence sets as subsets of the full list, and the pseudo-legality test
+// of a move word from elsewhere.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,6 +18,9 @@ std::vector<std::string> Names(const MoveList& list) {
     names.push_back(SquareName(MoveFrom(list.Moves[i])) + SquareName(MoveTo(list.Moves[i])));
   return names;
 }
+
+// The square of a name such as "e4".
+int SquareOf(const char* name) { return MakeSquare(name[0] - 'a', '8' - name[1]); }
 
 bool Contains(const MoveList& list, Move move) { return std::find(list.Moves, list.Moves + list.Count, move) != list.Moves + list.Count; }
 
@@ -157,4 +161,69 @@ TEST(QuiescenceGenerators, ProduceSubsetsOfTheFullList) {
         }
     }
   }
+}
+
+// A table move is checked against the position it is about to be made in:
+// every flag must be the generator's own (the check mark of the quiescence
+// generators aside), and the move must be one its piece can make from
+// there. Whether the king is left in check is MakeMove's business.
+TEST(IsPseudoLegal, AcceptsExactlyTheWordsTheGeneratorMakes) {
+  const char* start = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1";
+  const char* promotion = "1n2k3/P7/8/8/8/8/8/4K3 w - - 0 1";
+  const char* castling = "r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 0 1";
+  const char* enPassant = "4k3/8/8/3pP3/8/8/8/4K3 w - d6 0 1";
+  const Move whiteKnight = Move(PieceCode(White, Knight)) << 12, blackKnight = Move(PieceCode(Black, Knight)) << 12;
+  const Move whiteKing = Move(PieceCode(White, King)) << 12;
+  struct Case {
+    const char* Fen;
+    const char* From;
+    const char* To;
+    Move Flags;
+    bool Expected;
+    const char* Why;
+  } cases[] = {
+      {start, "g1", "f3", 0, true, "a knight's move"},
+      {start, "g1", "f3", MoveGivesCheck, true, "the check mark is no part of the move"},
+      {start, "g1", "f3", MoveCapture, false, "a capture flag on a quiet move"},
+      {start, "g1", "g3", 0, false, "no knight's step"},
+      {start, "b8", "c6", 0, false, "the side not to move"},
+      {start, "a1", "a3", 0, false, "a rook through its own pawn"},
+      {start, "e2", "e4", MovePawn | MoveDoublePush, true, "a double push"},
+      {start, "e2", "e4", MovePawn, false, "a double push without its flag"},
+      {start, "e2", "e4", 0, false, "a pawn move without the pawn flag"},
+      {start, "e2", "e3", MovePawn | MoveDoublePush, false, "a single push flagged as double"},
+      {"4k3/8/8/8/8/4n3/4P3/4K3 w - - 0 1", "e2", "e4", MovePawn | MoveDoublePush, false, "a double push blocked"},
+      {"4k3/8/8/8/8/4n3/4P3/4K3 w - - 0 1", "e2", "e3", MovePawn, false, "a push onto a piece"},
+      {"4k3/8/8/8/8/4n3/4P3/4K3 w - - 0 1", "e1", "f2", 0, true, "a king's step"},
+      {"4k3/8/8/8/8/4n3/4P3/4K3 w - - 0 1", "e1", "d1", 0, true, "a king's step into check"},
+      {"4k3/4r3/8/8/8/8/4B3/4K3 w - - 0 1", "e2", "d3", 0, true, "a pinned bishop's move"},
+      {"4k3/4r3/8/8/8/8/4B3/4K3 w - - 0 1", "e2", "d3", MovePawn, false, "a bishop flagged as a pawn"},
+      {"4k3/8/8/8/4r3/8/8/R3K3 w - - 0 1", "a1", "a4", 0, true, "a rook's quiet move"},
+      {"4k3/8/8/8/r7/8/8/R3K3 w - - 0 1", "a1", "a4", MoveCapture, true, "a rook's capture"},
+      {"4k3/8/8/8/r7/8/8/R3K3 w - - 0 1", "a1", "a4", 0, false, "a capture without its flag"},
+      {promotion, "a7", "b8", MovePawn | MoveCapture | MovePromotion | whiteKnight, true, "a capturing promotion"},
+      {promotion, "a7", "b8", MovePawn | MoveCapture | MovePromotion | blackKnight, false,
+       "a promotion to the other colour"},
+      {promotion, "a7", "a8", MovePawn | MovePromotion | whiteKing, false, "a promotion to a king"},
+      {promotion, "a7", "a8", MovePawn, false, "a last-rank push without promotion"},
+      {castling, "e1", "g1", MoveCastle, true, "castling"},
+      {castling, "e1", "c1", MoveCastle, true, "castling queen side"},
+      {castling, "e1", "g1", 0, false, "castling without its flag"},
+      {"r3k2r/8/8/8/8/8/8/R3K2R w Qkq - 0 1", "e1", "g1", MoveCastle, false, "castling without the right"},
+      {"r3k2r/8/8/8/8/8/8/R3KB1R w KQkq - 0 1", "e1", "g1", MoveCastle, false, "castling through a piece"},
+      {"r3kr2/8/8/8/8/8/8/R3K2R w KQq - 0 1", "e1", "g1", MoveCastle, true, "castling across an attacked square"},
+      {"r3k2r/8/8/8/8/8/8/R3K2R b KQkq - 0 1", "e1", "g1", MoveCastle, false, "castling for the side not to move"},
+      {enPassant, "e5", "d6", MovePawn | MoveEnPassant | MoveCapture, true, "en passant"},
+      {enPassant, "e5", "d6", MovePawn | MoveCapture, false, "en passant without its flag"},
+      {"4k3/8/8/3pP3/8/8/8/4K3 w - - 0 1", "e5", "d6", MovePawn | MoveEnPassant | MoveCapture, false,
+       "en passant with no square for it"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.Fen) + " " + c.From + c.To + ": " + c.Why);
+    const Position pos = FromFen(c.Fen);
+    EXPECT_EQ(IsPseudoLegal(pos, MakeMoveWord(SquareOf(c.From), SquareOf(c.To)) | c.Flags), c.Expected);
+  }
+  const Position pos = FromFen(start);
+  EXPECT_FALSE(IsPseudoLegal(pos, NoMove));
+  EXPECT_FALSE(IsPseudoLegal(pos, MoveNull));
 }
