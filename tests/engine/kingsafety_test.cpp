@@ -155,9 +155,9 @@ TEST(ChosenKingTables, KeepTheGivenValuesAndTheirShape) {
   for (int n = 1; n < 25; ++n) EXPECT_GE(SpaceMG[n], SpaceMG[n - 1]) << n;
 }
 
-// Positions for the symmetry test: a fixed set, the shared perft positions
-// when present, and short random walks from all of them.
-std::vector<std::string> SymmetryPositions() {
+// Positions for the symmetry test: a fixed set, the shared perft positions,
+// and short random walks from all of them.
+std::vector<std::string> SymmetryPositions(const std::filesystem::path& perft) {
   std::vector<std::string> bases = {
       "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1",
       "r1bq1rk1/pp2bppp/2n1pn2/3p4/2PP4/2N1PN2/PP1B1PPP/R2QKB1R w KQ - 0 8",
@@ -169,9 +169,7 @@ std::vector<std::string> SymmetryPositions() {
       "8/8/4k3/8/2p5/8/B2P2K1/8 w - - 0 1",
       "r3k2r/Pppp1ppp/1b3nbN/nP6/BBP1P3/q4N2/Pp1P2PP/R2Q1RK1 w kq - 0 1",
   };
-  const std::filesystem::path perft = SharedDataPath("data/perft.txt");
-  if (std::filesystem::exists(perft))
-    for (const PerftCase& c : ReadPerftCases(perft)) bases.push_back(c.Fen);
+  for (const PerftCase& c : ReadPerftCases(perft)) bases.push_back(c.Fen);
 
   std::vector<std::string> positions = bases;
   std::mt19937 random(20240611);
@@ -205,8 +203,10 @@ bool BishopReachesAsymmetricSquare(const Position& pos) {
 }
 
 TEST(EvaluationTermsSymmetry, MirroredPositionGivesTheOtherColourTheSameTerms) {
+  // The fixed set alone is too few positions for the count asked below.
+  REQUIRE_SHARED_FILE(perft, "data/perft.txt");
   int compared = 0;
-  for (const std::string& fen : SymmetryPositions()) {
+  for (const std::string& fen : SymmetryPositions(perft)) {
     SCOPED_TRACE(fen);
     const auto original = SetUpFullEval(fen);
     if (BishopReachesAsymmetricSquare(original->Pos)) continue;

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <fstream>
+#include <future>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -38,18 +41,28 @@ TEST(AutoResetEvent, WakesASleepingThread) {
   EXPECT_FALSE(event.WaitFor(0));
 }
 
-TEST(AutoResetEvent, DestroyingItWhileAThreadSleepsInItDoesNotHang) {
+TEST(AutoResetEvent, DestroyingItWhileAThreadSleepsInItReturnsAndLeavesTheSleeperAsleep) {
+  // Held by the threads, not this frame: both may outlive the test.
   auto* event = new AutoResetEvent;
-  std::atomic<bool> waiting{false};
-  std::thread sleeper([&] {
-    waiting = true;
+  auto waiting = std::make_shared<std::atomic<bool>>(false);
+  auto sleeperReturned = std::make_shared<std::atomic<bool>>(false);
+  std::thread([event, waiting, sleeperReturned] {
+    *waiting = true;
     event->Wait();  // never signalled: this thread sleeps until the process ends
-  });
-  while (!waiting) std::this_thread::yield();
+    *sleeperReturned = true;
+  }).detach();
+  while (!*waiting) std::this_thread::yield();
   SleepMilliseconds(50);  // let it get into the wait
-  delete event;
-  sleeper.detach();
-  SUCCEED();
+
+  auto destroyed = std::make_shared<std::promise<void>>();
+  std::future<void> done = destroyed->get_future();
+  std::thread([event, destroyed] {
+    delete event;
+    destroyed->set_value();
+  }).detach();
+  ASSERT_EQ(done.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "destroying the event hung";
+  SleepMilliseconds(50);
+  EXPECT_FALSE(*sleeperReturned) << "the sleeper woke without a signal";
 }
 
 // A node directory in the layout of /sys/devices/system/node.
