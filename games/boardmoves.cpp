@@ -509,6 +509,12 @@ const GameMove* GameBoard::ParseSan(const char* text) {
   const char file = text[end - 2], rank = text[end - 1];
   if (file < 'a' || file > 'h' || rank < '1' || rank > '8') return &answer;
   const int target = (file - 'a') + 8 * ('8' - rank);
+  // Between the piece letter and the target only squares' letters and
+  // digits, a capture sign or a dash: "Zf3" names no pawn move.
+  for (int i = start; i < end - 2; i++) {
+    const char c = text[i];
+    if (!((c >= 'a' && c <= 'h') || (c >= '1' && c <= '8') || c == 'x' || c == '-')) return &answer;
+  }
 
   if (!MoveListBuilt) (void)GenerateMoves();
   // Copied first: trying a candidate plays and takes it back, which may
