@@ -63,7 +63,10 @@ inline std::uint64_t GamePerft(GameBoard& board, int depth) {
     spill.resize(static_cast<std::size_t>(count));
     moves = spill.data();
   }
-  for (int i = 0; i < count; i++) moves[i] = {board.Moves[i].From, board.Moves[i].To, board.Moves[i].Promotion};
+  for (int i = 0; i < count; i++) {
+    const GameMoveList::Entry& entry = board.Moves.EntryAt(i);
+    moves[i] = {entry.From, entry.To, entry.Promotion};
+  }
   std::uint64_t nodes = 0;
   for (int i = 0; i < count; i++) {
     GameMove move, record;
