@@ -120,6 +120,8 @@ bool GameBoard::IsAttackedByBlack(int square) const { return IsAttackedBy(Square
 MoveListResult GameBoard::GenerateMoves() {
   MoveListBuilt = 1;
   Moves.Clear();
+  const int king = KingSquare[Side];
+  ListInCheck = king < 0 || (Side == White ? IsAttackedByBlack(king) : IsAttackedByWhite(king));
   if (GenerateCastling() != MoveListResult::Complete) return MoveListResult::Incomplete;
   if (EpSquare > 0 && GenerateEnPassant() != MoveListResult::Complete) return MoveListResult::Incomplete;
   for (int square = 0; square < 64; square++) {
@@ -267,7 +269,7 @@ void GameBoard::SaveMoveList() {
   PositionSerial = ++SerialCounter;
   if (MoveListBuilt) {
     Moves.Swap(SavedMoves);
-    SavedOwner = {parent, PositionSerial, true};
+    SavedOwner = {parent, PositionSerial, ListInCheck, true};
   }
   DropMoveList();
 }
@@ -282,6 +284,7 @@ void GameBoard::RestoreMoveList() {
   }
   Moves.Swap(SavedMoves);
   MoveListBuilt = 1;
+  ListInCheck = SavedOwner.InCheck;
   PositionSerial = SavedOwner.Parent;
   SavedOwner.Held = false;
 }
@@ -306,6 +309,17 @@ void GameBoard::FillRecord(const GameMove& move, int place, GameMove& record) co
   record.CastlingIndex = CastlingIndex();
   record.EpSquareBefore = EpSquare;
   record.HalfMovesBefore = HalfMoves;
+}
+
+// A move can leave its own king attacked only when the king stood in check,
+// moves itself (castling too), or a piece leaves a line through the king's
+// square, en passant also taking a second piece off the board.
+bool GameBoard::NeedsKingTest(const GameMove& record) const {
+  if (ListInCheck || record.From == record.To || record.EnPassant) return true;
+  if ((record.MovingPiece & 7) == GamePiece::King) return true;
+  const int king = KingSquare[Side], from = record.From;
+  const int rows = king / 8 - from / 8, files = king % 8 - from % 8;
+  return rows == 0 || files == 0 || rows == files || rows == -files;
 }
 
 bool GameBoard::IsLegal(const GameMove& move) {
@@ -397,19 +411,25 @@ int GameBoard::PlayMove(const GameMove& move, GameMove& record) {
     }
   }
 
+  // No move stands twice in a list, so the search may start anywhere: where
+  // the last one ended, as walking a list plays its moves in turn.
   int place = 0;
-  for (int i = 0; i < Moves.Count() && !place; i++) {
+  const int count = Moves.Count();
+  for (int n = 0, i = SearchStart < count ? SearchStart : 0; n < count && !place; n++, i = i + 1 < count ? i + 1 : 0) {
     const GameMoveList::Entry& m = Moves.EntryAt(i);
     if (m.To == wanted.To && m.From == wanted.From && m.Promotion == wanted.Promotion) place = i + 1;
   }
   if (!place) return 0;
+  SearchStart = place;
 
   const GameMove found = Moves[place - 1];
   const int disambiguation = HasRival(found.From, found.To) ? Disambiguation(found) : 0;
   FillRecord(found, place, record);
   record.Disambiguation = disambiguation;
+  const bool test = NeedsKingTest(record);
   const int mover = Side;
   MakeMove(record);
+  if (!test) return place;
   const bool legal = mover == White ? !IsAttackedByBlack(KingSquare[White]) : !IsAttackedByWhite(KingSquare[Black]);
   if (!legal) {
     UnmakeMove(record);

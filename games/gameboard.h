@@ -114,6 +114,7 @@ private:
   // gets a fresh number; the kept list belongs to the pair below.
   struct ListOwner {
     std::uint64_t Parent, Child;
+    bool InCheck;
     bool Held;
   };
   enum class FieldEnd { Blank, TextEnded, Refused };
@@ -139,6 +140,7 @@ private:
   void SaveMoveList();
   void RestoreMoveList();
   void FillRecord(const GameMove& move, int place, GameMove& record) const;
+  bool NeedsKingTest(const GameMove& record) const;
   bool IsLegal(const GameMove& move);
   bool HasRival(int from, int to) const;
   int Disambiguation(const GameMove& move);
@@ -151,6 +153,8 @@ private:
   ListOwner SavedOwner{};
   std::uint64_t PositionSerial = 0;
   std::uint64_t SerialCounter = 0;
+  bool ListInCheck = false;  // the side to move stood in check when the list was made
+  int SearchStart = 0;       // where PlayMove starts looking for a move in the list
 };
 
 
