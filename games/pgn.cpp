@@ -135,8 +135,8 @@ bool PgnReader::FailText(const char* text, int messageId) {
 
 void PgnReader::Warn(int messageId, const char* detail) {
   char text[320];
-  std::snprintf(text, sizeof text, "\nWARNING: %s %s %s %d\n", Messages.Text(messageId), detail, Messages.Text(10),
-                Chars.Line());
+  std::snprintf(text, sizeof text, "\nWARNING: %s %s %s %d: variation dropped\n", Messages.Text(messageId), detail,
+                Messages.Text(10), Chars.Line());
   Sink.Report(true, messageId, Chars.Line(), text);
 }
 
@@ -422,18 +422,12 @@ bool PgnReader::MoveToken(int first) {
 bool PgnReader::AddToken(const char* token, int nag) {
   Game& game = TheGame;
   bool failed = VariationFirstMove ? game.AddVariationMoveText(token) : game.AddMoveText(token);
-  if (failed && VariationFirstMove && !game.Current && game.Root) {
-    // A legal alternative to the game's first move: the tree has one first
-    // move, so the variation is dropped and the game kept.
-    GameMove move;
-    move.FromText(token);
-    if (!move.Valid) move = *game.Board.ParseSan(token);
-    GameMove record;
-    if (move.Valid && game.Board.PlayMove(move, record)) {
-      game.Board.UnmakeMove(record);
-      Warn(9, token);
-      return SkipDroppedVariation();
-    }
+  if (failed && Open > 0) {
+    // A side line that cannot be stored (an alternative to the game's first
+    // move, which the tree cannot hold, or a move that is not legal there)
+    // costs only the rest of that side line, not the game.
+    Warn(9, token);
+    return SkipDroppedVariation();
   }
   if (failed) {
     Sink.WriteBoard(game.Board);
