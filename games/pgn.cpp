@@ -38,6 +38,7 @@ public:
       int c = std::fgetc(Input.Stream);
       if (c == '\r') continue;
       OpensLine = Input.AtLineStart;
+      Last = c;
       if (c == '\n') {
         Input.Line++;
         Input.AtLineStart = true;
@@ -52,7 +53,9 @@ public:
   void Unget(int c) { Pushed = c; }
   // Whether the last character read was the first non-blank of its line.
   bool OpenedLine() const { return OpensLine; }
-  int Line() const { return Input.Line; }
+  // The line (from 1) of the last character read; a line end belongs to
+  // the line it ends.
+  int Line() const { return Last == '\n' ? Input.Line : Input.Line + 1; }
 
   // Skips to the end of the line (its line end is read).
   void SkipLine() {
@@ -65,6 +68,7 @@ private:
   static constexpr int NoChar = -2;
   PgnInput& Input;
   int Pushed = NoChar;
+  int Last = NoChar;
   bool OpensLine = true;
 };
 
