@@ -11,6 +11,8 @@
 
 namespace {
 
+constexpr const char* StandardStartFen = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -";
+
 // Longest move token kept: a 12th character is an error.
 constexpr int MoveTokenLength = 11;
 // Longest tag name read; the rest of a longer one is dropped.
@@ -321,6 +323,14 @@ bool PgnReader::StartFromFen(const char* fen) {
   game.BlackFirst = game.Board.Side == GameBoard::Black ? 1 : 0;
   game.KeyHistory[0] = game.Board.HashKey();
   if (failed) return Fail(7, true);
+  // Kept in the board's own form, as the records write it (no counters),
+  // and the standard start as such: a game read back from its record is
+  // then the game that was read.
+  std::snprintf(game.StartFenText, sizeof game.StartFenText, "%s", game.Board.GetFen());
+  if (std::strcmp(game.StartFenText, StandardStartFen) == 0) {
+    game.StartKind = StartStandard;
+    game.StartFenText[0] = 0;
+  }
   return false;
 }
 

@@ -129,8 +129,11 @@ TEST_F(PgnReading, FenTagsStartTheGameThere) {
             PgnResult::Game);
   EXPECT_EQ(TheGame.StartKind, StartFen);
   EXPECT_EQ(TheGame.BlackFirst, 1);
-  EXPECT_STREQ(TheGame.StartFenText, "4k3/8/8/8/8/8/4P3/4K3 b - - 0 1");
+  EXPECT_STREQ(TheGame.StartFenText, "4k3/8/8/8/8/8/4P3/4K3 b - -");
   EXPECT_EQ(Tree(), "e8d7 e2e4 d7c6 ");
+  ASSERT_EQ(ReadFirst("[FEN \"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1\"]\n1. e4 e5 2. Nf3 *\n"),
+            PgnResult::Game);
+  EXPECT_EQ(TheGame.StartKind, StartStandard);
 }
 
 TEST_F(PgnReading, CastlingWithTheLetterOAndCoordinateMovesAreRead) {
