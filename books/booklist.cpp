@@ -3,6 +3,7 @@
 #include "books/booklist.h"
 
 #include <cstring>
+#include <string>
 
 #include "books/ctg.h"
 #include "engine/game.h"
@@ -24,12 +25,11 @@ void OpenConfiguredBooks() {
 
 Move FindBookMove(ChessGame& game) {
   if (Settings::CtgBookSet && Settings::CtgBook[0]) {
-    std::strncpy(GlobalCTGReader.Name, Settings::CtgBook, 70);
-    GlobalCTGReader.Name[70] = '\0';
-    char text[16] = {};
+    GlobalCTGReader.SetName(Settings::CtgBook);
+    std::string text;
     if (GlobalCTGReader.GetMove(game.GetFEN(), text)) {
       Info("CTG book move");
-      const int index = FindCoordinateMove(game.Moves, game, text);
+      const int index = FindCoordinateMove(game.Moves, game, text.c_str());
       if (index >= 0) return game.Moves.Moves[index];
     }
   }
