@@ -24,7 +24,7 @@ void OpenConfiguredBooks() {
 }
 
 Move FindBookMove(ChessGame& game) {
-  if (Settings::CtgBookSet && Settings::CtgBook[0]) {
+  if (Settings::CtgBookSet && !Settings::CtgBook.empty()) {
     GlobalCTGReader.SetName(Settings::CtgBook);
     std::string text;
     if (GlobalCTGReader.GetMove(game.GetFEN(), text)) {
