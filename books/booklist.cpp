@@ -7,6 +7,7 @@
 
 #include "books/ctg.h"
 #include "engine/game.h"
+#include "engine/movegen.h"
 #include "engine/movetext.h"
 #include "frontend/frontend.h"
 #include "frontend/settings.h"
@@ -51,3 +52,44 @@ Move GetBookMove(ChessGame&) { return NoMove; }
 void OfferGameToBooks(ChessGame&, int) {}
 
 void CloseBooks() {}
+
+Move EngineMoveOf(const Position& pos, const GameMove& move) {
+  if (!move.Valid || move.From < 0 || move.From > 63 || move.To < 0 || move.To > 63) return NoMove;
+  int from = move.From, to = move.To, promotion = 0;
+  const bool castling = move.From == move.To;
+  if (castling) {
+    const int row = RowOf(move.From), colour = row == 7 ? White : Black;
+    if ((row != 0 && row != 7) || (FileOf(move.From) != 0 && FileOf(move.From) != 7) || colour != pos.Side)
+      return NoMove;
+    from = pos.KingSquare(colour);
+    to = MakeSquare(FileOf(move.From) == 0 ? 2 : 6, row);
+  } else if (move.Promotion) {
+    promotion = PieceCode(pos.Side, static_cast<int>(move.Promotion & 7));
+  }
+  MoveList list;
+  GenerateMoves(pos, list, nullptr);
+  for (int i = 0; i < list.Count; ++i) {
+    const Move m = list.Moves[i];
+    if (MoveFrom(m) == from && MoveTo(m) == to && MovePromotionCode(m) == promotion &&
+        ((m & MoveCastle) != 0) == castling)
+      return m;
+  }
+  return NoMove;
+}
+
+GameMove GameMoveOf(Move move) {
+  GameMove answer;
+  if (move == NoMove || (move & MoveNull)) return answer;
+  const int from = MoveFrom(move), to = MoveTo(move);
+  if (move & MoveCastle) {
+    // The king's target file names the side: Chess960 kings may stand
+    // on either side of it.
+    answer.From = answer.To = MakeSquare(FileOf(to) == 2 ? 0 : 7, RowOf(from));
+  } else {
+    answer.From = from;
+    answer.To = to;
+    answer.Promotion = static_cast<std::uint32_t>(KindOf(MovePromotionCode(move)));
+  }
+  answer.Valid = 1;
+  return answer;
+}

@@ -4,8 +4,10 @@
 #pragma once
 
 #include "engine/move.h"
+#include "games/gamemove.h"
 
 class ChessGame;
+class Position;
 
 // Start-up, after the learning file and before the tablebases: makes and
 // opens the configured books, telling the front end what came of each.
@@ -26,3 +28,13 @@ void OfferGameToBooks(ChessGame& game, int computerIsBlack);
 
 // Teardown, before the log closes: every open book is closed and freed.
 void CloseBooks();
+
+// The one conversion between the book side's moves and the engine's. Book
+// side castling is the king onto its corner (h1h1, a1a1, h8h8, a8a8); the
+// engine's is the king's move to the g- or c-file with MoveCastle.
+// The engine's move of pos that move names, with the flags the engine's
+// generator gives it; NoMove when pos has no such move.
+Move EngineMoveOf(const Position& pos, const GameMove& move);
+// The book side's move of an engine move (squares and promotion only);
+// invalid for NoMove and the null move.
+GameMove GameMoveOf(Move move);

@@ -14,6 +14,7 @@
 #include "frontend/startup.h"
 #include "frontend/uci.h"
 #include "frontend/xboard.h"
+#include "games/gameboard.h"
 #include "support/input.h"
 #include "support/platform.h"
 
@@ -23,6 +24,7 @@ void InitEngineTables() {
   InitAttackTables();
   InitEval();
   MaterialTable::Build();
+  InitGameBoardTables();
   InitDistanceTable();
   TranspositionTable::Allocate(Settings::MainHash);
   SyzygyEnabled = true;

@@ -102,6 +102,7 @@ private:
   // What the listed moves depend on; UnmakeMove gives the list made before
   // the last MakeMove back when it returns to that position, so walking a
   // list move by move does not rebuild it after every move.
+  enum class FieldEnd { Blank, TextEnded, Refused };
   struct ListOwner {
     std::uint32_t Squares[64];
     std::int32_t Side, EpSquare;
@@ -113,18 +114,19 @@ private:
   void Place(int code, int square);
   void Remove(int square);
   bool ParsePlacement(const char*& p, FenMessageSink* messages);
-  bool ParseCastling(const char*& p, FenMessageSink* messages);
+  FieldEnd ParseCastling(const char*& p, FenMessageSink* messages);
   void SetHomeCastlingRights();
   void ParseEnPassant(const char*& p, FenMessageSink* messages);
   void DropMoveList();
   void SaveMoveList();
   void RestoreMoveList();
+  void FillRecord(const GameMove& move, int place, GameMove& record) const;
   bool IsLegal(const GameMove& move);
-  int CountDisambiguation(const GameMove& move);
-  void GeneratePawn(int square);
-  void GenerateSteps(int square, const int* offsets, int count);
+  int Disambiguation(const GameMove& move);
+  void GenerateWhitePawn(int square);
+  void GenerateBlackPawn(int square);
+  void GenerateSteps(int square, const int* offsets);
   void GenerateSlides(int square, const int* offsets, int count);
-  bool IsCastlingAllowed(int side);
 
   GameMoveList SavedMoves;
   ListOwner SavedOwner{};
