@@ -9,7 +9,6 @@
 #include <fstream>
 #include <vector>
 
-#include "books/book.h"
 #include "support/output.h"
 
 CTGReader GlobalCTGReader;
@@ -482,3 +481,92 @@ int CTGReader::GetMove(const char* fen, std::string& text) {
   text = MoveToText(chosen->Byte);
   return 1;
 }
+
+// ------------------------------------------------------------------ BookCTG
+
+namespace {
+constexpr const char* StandardStartFen = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -";
+}  // namespace
+
+int BookCTGEntry::SetMove(const GameMove& move) {
+  Move = GameMove();
+  Move.From = move.From;
+  Move.To = move.To;
+  Move.Promotion = move.Promotion;
+  Move.Valid = move.Valid;
+  Manual = 0;
+  Valid = 1;
+  return 0;
+}
+
+bool BookCTG::Open(const char* name, bool writable) {
+  if (writable || !name) return true;
+  Reader.SetName(name);
+  CTGLookup found;
+  if (!Reader.SetFen(StandardStartFen) || !Reader.FindPosition(Reader.Current, found)) return true;
+  open = 1;
+  return false;
+}
+
+GameMove BookCTG::SelectMove(const GameBoard& board) {
+  GameMove answer;
+  if (!open) return answer;
+  std::string text;
+  if (!Reader.GetMove(board.GetFen(), text)) return answer;
+  answer.FromText(text.c_str());
+  return answer;
+}
+
+BookPosition* BookCTG::GetBookPosition(const GameBoard& board) {
+  CTGLookup found;
+  if (!Reader.SetFen(board.GetFen()) || !Reader.FindPosition(Reader.Current, found) || found.MoveCount == 0)
+    return nullptr;
+  BookPosition* position = BookPosition::Allocate();
+  if (!position) {
+    Printer.Print(ChannelStderr, false, "BookCTG::GetBookPosition: Cannot create new BookPosition object\n");
+    return nullptr;
+  }
+  for (int i = 0; i < found.MoveCount; i++) {
+    const int moveByte = found.Moves[2 * i], annotation = found.Moves[2 * i + 1];
+    const std::string text = Reader.MoveToText(moveByte);
+    if (text == "a8h7") continue;
+    auto* entry = new BookCTGEntry;
+    GameMove move;
+    entry->SetMove(move.FromText(text.c_str()));
+    CTGPosition child = Reader.Current;
+    const CTGSquares squares = CTGReader::DecodeMove(child, moveByte);
+    CTGReader::MakeMove(child, squares.From, squares.To);
+    CTGLookup next;
+    if (Reader.FindPosition(child, next)) {
+      if (next.Recommendation >= 128 && (annotation == 3 || annotation == 1))
+        entry->Manual = 5;
+      else if (next.Recommendation & 64)
+        entry->Manual = -5;
+    }
+    position->Add(entry);
+  }
+  if (position->Count == 0) {
+    position->Release();
+    return nullptr;
+  }
+  return position;
+}
+
+void BookCTG::ShowBookMoves(const GameBoard& board) {
+  board.Print(stdout);
+  Printer.Print(ChannelStdout, false, "Book moves:\n");
+  BookPosition* position = GetBookPosition(board);
+  if (!position) {
+    Printer.Print(ChannelStderr, false, "Error: could not initialize search in book\n");
+    return;
+  }
+  // With these parameters an entry's score is its manual value.
+  position->ScoreEntries(100, 100, 0, 0, 0, 50, 0, 0, 0);
+  position->Order(true);
+  position->Print();
+  position->Release();
+}
+
+void BookCTG::Display() { Printer.Print(ChannelStderr, false, "BookCTG::Display() is not yet supported\n"); }
+
+void BookCTG::Show() { Printer.Print(ChannelStderr, false, "BookCTG::Show() is not yet supported\n"); }

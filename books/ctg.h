@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "books/book.h"
 #include "support/random.h"
 
 // The board as the format sees it: always from the side to move, files
@@ -78,3 +79,48 @@ private:
 
 // The reader of the "ctgbook" setting, asked by the search driver.
 extern CTGReader GlobalCTGReader;
+
+class BookCTGEntry : public BookEntry {
+public:
+  bool IsValid() const override { return Valid != 0; }
+  bool SetManual(std::int32_t value) override {
+    Manual = value;
+    return false;
+  }
+  // The format keys nothing by the board: only the move is set.
+  bool Set(const GameBoard&, const GameMove& move) override {
+    SetMove(move);
+    return false;
+  }
+  const GameMove* GetMove() const override { return &Move; }
+  int SetMove(const GameMove& move) override;
+  std::int32_t GetManual() const override { return Manual; }
+
+  GameMove Move;
+  std::int32_t Manual = 0;  // 5 for a recommended "!" or "!!" move, -5 for one not to be played
+  std::uint8_t Valid = 0;
+};
+
+// A CTG book in the book list ("bookctg"), with a reader of its own.
+class BookCTG : public Book {
+public:
+  int GetKind() const override { return BookKindCtg; }
+  bool Create(const char*) override { return true; }
+  // Read-only: asking for write access fails. Opens when the files hold
+  // the standard start position.
+  bool Open(const char* name, bool writable) override;
+  bool Close() override { return false; }
+  bool Flush() override { return false; }
+  GameMove SelectMove(const GameBoard& board) override;
+  BookPosition* GetBookPosition(const GameBoard& board) override;
+  bool SetManual(bool value) override {
+    Manual = value;
+    return false;
+  }
+  void Display() override;
+  void ShowBookMoves(const GameBoard& board) override;
+  void Show() override;
+
+  CTGReader Reader;
+  bool Manual = true;
+};
