@@ -274,7 +274,10 @@ public:
     }
     if (TheGame.Ply >= Game::MaxLinePly) return true;
     GameMove record;
-    if (!board.PlayMove(board.Moves[place - 1], record)) return true;
+    if (!board.PlayMove(board.Moves[place - 1], record)) {
+      Sink.Printf("ERROR: File corrupted. Move index %d is not a legal move\n", place);
+      return true;
+    }
     GameNode* node = nullptr;
     if (!TheGame.Current) {
       // Only the first move of the game stands at the start: an earlier
@@ -313,9 +316,10 @@ public:
     return false;
   }
 
-  // At the end of the record: the game goes back to its start.
-  bool Finish() {
-    bool failed = Open > 0 && VariationError(42);
+  // At the end of the record: the game goes back to its start. A record
+  // that failed already is not blamed for the variations it left open.
+  bool Finish(bool failedAlready) {
+    bool failed = !failedAlready && Open > 0 && VariationError(42);
     TheGame.Rewind();
     return failed;
   }
@@ -411,12 +415,22 @@ int Game::CompactReadFile(BinFile& file, std::uint8_t& flags, int rookSquareRule
   Board.RookSquareOption = rookSquareRule;
   TreeReader tree(*this, sink);
   bool failed = false;
+  // Moves, NAGs and variations belong after the moves marker, and a record
+  // without one was cut before its moves.
+  bool movesMarkerSeen = false;
   char text[CommentLength + 1];
   for (;;) {
     std::uint32_t token;
     // The end of the file ends the last record.
-    if (in.Byte(token) || token == Record::RecordBegin) break;
-    if (token < Record::LongPlace) {
+    if (in.Byte(token) || token == Record::RecordBegin) {
+      failed = !movesMarkerSeen;
+      break;
+    }
+    if (token == Record::MovesMarker) {
+      movesMarkerSeen = true;
+    } else if (!movesMarkerSeen && token != Record::CommentBegin) {
+      failed = true;
+    } else if (token < Record::LongPlace) {
       int place = 0;
       failed = ReadPlace(in, token, place) || tree.Move(place);
     } else if (token == Record::CommentBegin) {
@@ -436,7 +450,7 @@ int Game::CompactReadFile(BinFile& file, std::uint8_t& flags, int rookSquareRule
     }
     if (failed) break;
   }
-  failed = tree.Finish() || failed;
+  failed = tree.Finish(failed) || failed;
   Board.RookSquareOption = savedRule;
   return failed ? 1 : 0;
 }
@@ -527,6 +541,6 @@ int Game::CompactRead(const std::uint8_t* buffer, int length, GameSink& sink) {
       failed = true;
     }
   }
-  failed = tree.Finish() || failed || !ended;
+  failed = tree.Finish(failed) || failed || !ended;
   return failed ? 1 : 0;
 }

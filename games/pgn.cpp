@@ -11,6 +11,8 @@
 
 namespace {
 
+constexpr const char* StandardStartFen = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -";
+
 // Longest move token kept: a 12th character is an error.
 constexpr int MoveTokenLength = 11;
 // Longest tag name read; the rest of a longer one is dropped.
@@ -38,6 +40,7 @@ public:
       int c = std::fgetc(Input.Stream);
       if (c == '\r') continue;
       OpensLine = Input.AtLineStart;
+      Last = c;
       if (c == '\n') {
         Input.Line++;
         Input.AtLineStart = true;
@@ -52,7 +55,9 @@ public:
   void Unget(int c) { Pushed = c; }
   // Whether the last character read was the first non-blank of its line.
   bool OpenedLine() const { return OpensLine; }
-  int Line() const { return Input.Line; }
+  // The line (from 1) of the last character read; a line end belongs to
+  // the line it ends.
+  int Line() const { return Last == '\n' ? Input.Line : Input.Line + 1; }
 
   // Skips to the end of the line (its line end is read).
   void SkipLine() {
@@ -65,6 +70,7 @@ private:
   static constexpr int NoChar = -2;
   PgnInput& Input;
   int Pushed = NoChar;
+  int Last = NoChar;
   bool OpensLine = true;
 };
 
@@ -135,8 +141,8 @@ bool PgnReader::FailText(const char* text, int messageId) {
 
 void PgnReader::Warn(int messageId, const char* detail) {
   char text[320];
-  std::snprintf(text, sizeof text, "\nWARNING: %s %s %s %d\n", Messages.Text(messageId), detail, Messages.Text(10),
-                Chars.Line());
+  std::snprintf(text, sizeof text, "\nWARNING: %s %s %s %d: variation dropped\n", Messages.Text(messageId), detail,
+                Messages.Text(10), Chars.Line());
   Sink.Report(true, messageId, Chars.Line(), text);
 }
 
@@ -317,6 +323,14 @@ bool PgnReader::StartFromFen(const char* fen) {
   game.BlackFirst = game.Board.Side == GameBoard::Black ? 1 : 0;
   game.KeyHistory[0] = game.Board.HashKey();
   if (failed) return Fail(7, true);
+  // Kept in the board's own form, as the records write it (no counters),
+  // and the standard start as such: a game read back from its record is
+  // then the game that was read.
+  std::snprintf(game.StartFenText, sizeof game.StartFenText, "%s", game.Board.GetFen());
+  if (std::strcmp(game.StartFenText, StandardStartFen) == 0) {
+    game.StartKind = StartStandard;
+    game.StartFenText[0] = 0;
+  }
   return false;
 }
 
@@ -422,18 +436,12 @@ bool PgnReader::MoveToken(int first) {
 bool PgnReader::AddToken(const char* token, int nag) {
   Game& game = TheGame;
   bool failed = VariationFirstMove ? game.AddVariationMoveText(token) : game.AddMoveText(token);
-  if (failed && VariationFirstMove && !game.Current && game.Root) {
-    // A legal alternative to the game's first move: the tree has one first
-    // move, so the variation is dropped and the game kept.
-    GameMove move;
-    move.FromText(token);
-    if (!move.Valid) move = *game.Board.ParseSan(token);
-    GameMove record;
-    if (move.Valid && game.Board.PlayMove(move, record)) {
-      game.Board.UnmakeMove(record);
-      Warn(9, token);
-      return SkipDroppedVariation();
-    }
+  if (failed && Open > 0) {
+    // A side line that cannot be stored (an alternative to the game's first
+    // move, which the tree cannot hold, or a move that is not legal there)
+    // costs only the rest of that side line, not the game.
+    Warn(9, token);
+    return SkipDroppedVariation();
   }
   if (failed) {
     Sink.WriteBoard(game.Board);

@@ -322,9 +322,13 @@ bool TagList::Read(BinFile& file) {
   // Emptied first: defaults left in the list would hide missing tags.
   Clear();
   bool zeroSkipped = false;
+  bool cut = false;
   while (file.IsOpen()) {
     std::uint32_t id;
-    if (file.ReadU8(id)) break;
+    if (file.ReadU8(id)) {
+      cut = true;
+      break;
+    }
     // Older writers left the 0 byte of an 80-character text behind.
     if (id == 0 && !zeroSkipped) {
       zeroSkipped = true;
@@ -333,8 +337,17 @@ bool TagList::Read(BinFile& file) {
     if (id == TagListEnd || !Storable(static_cast<int>(id))) break;
     GameTag tag;
     tag.Id = static_cast<std::int32_t>(id);
-    if (ReadTagValue(file, tag)) break;
-    Set(tag);
+    if (ReadTagValue(file, tag)) {
+      cut = true;
+      break;
+    }
+    // Kept in the order written, so that a record read and written again
+    // gives the same bytes; a repeated id replaces as Set does.
+    if (Find(tag.Id))
+      Set(tag);
+    else
+      Append(tag);
   }
-  return Count < MinimumStored;
+  // A list that the end of the file cut is no list, however many tags came.
+  return cut || Count < MinimumStored;
 }

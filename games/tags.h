@@ -100,8 +100,9 @@ public:
   // Byte form, beginning with the 254 marker and ending with 242; true on
   // failure (file not open, failed write, a tag without a kind).
   bool Write(BinFile& file) const;
-  // Reads a list whose 254 marker the caller has consumed. The list is
-  // emptied first; true when fewer than MinimumStored tags were read.
+  // Reads a list whose 254 marker the caller has consumed, keeping the
+  // order written. The list is emptied first; true when the file ends
+  // inside the list or fewer than MinimumStored tags were read.
   bool Read(BinFile& file);
 };
 
