@@ -3,7 +3,9 @@
 // that the polyglot tool builds, and the move choice on written books.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -42,11 +44,11 @@ std::string RunCommand(const std::string& command) {
   return output;
 }
 
-// Every position of eco.pgn as pgn-extract writes it after each move: the
-// FEN and the Polyglot key in two comments.
-std::vector<std::pair<std::string, std::uint64_t>> EcoPositions() {
+// Every position of a PGN file as pgn-extract writes it after each move:
+// the FEN and the Polyglot key in two comments.
+std::vector<std::pair<std::string, std::uint64_t>> ExtractedPositions(const std::string& pgn) {
   const std::string text =
-      RunCommand(std::string(PgnExtract) + " --fencomments --hashcomments -s " + EcoPgn + " 2>/dev/null");
+      RunCommand(std::string(PgnExtract) + " --fencomments --hashcomments -s \"" + pgn + "\" 2>/dev/null");
   std::vector<std::string> comments;
   for (std::size_t open = text.find('{'); open != std::string::npos; open = text.find('{', open + 1)) {
     const std::size_t close = text.find('}', open);
@@ -59,12 +61,35 @@ std::vector<std::pair<std::string, std::uint64_t>> EcoPositions() {
     open = close;
   }
   std::vector<std::pair<std::string, std::uint64_t>> positions;
+  // The pairs: a FEN (seven slashes) and right after it 1-16 hex digits;
+  // the files' own comments fall outside.
+  auto isFen = [](const std::string& text) { return std::count(text.begin(), text.end(), '/') == 7; };
+  auto isKey = [](const std::string& text) {
+    return !text.empty() && text.size() <= 16 && text.find_first_not_of("0123456789abcdef") == std::string::npos;
+  };
   for (std::size_t i = 0; i + 1 < comments.size(); i++) {
-    if (comments[i].find('/') == std::string::npos || comments[i + 1].find('/') != std::string::npos) continue;
+    if (!isFen(comments[i]) || !isKey(comments[i + 1])) continue;
     positions.emplace_back(comments[i], std::stoull(comments[i + 1], nullptr, 16));
     i++;
   }
   return positions;
+}
+
+std::vector<std::pair<std::string, std::uint64_t>> EcoPositions() { return ExtractedPositions(EcoPgn); }
+
+// The lessons and puzzles of Debian's pychess, unpacked by .ci/run where the
+// PGN reader's tests look for them (QUELM_PYCHESS names another root).
+std::vector<std::string> PychessFiles() {
+  const char* root = std::getenv("QUELM_PYCHESS");
+  const std::filesystem::path learn =
+      std::filesystem::path(root && *root ? root : "/tmp/pychess-root") / "usr/share/pychess/learn";
+  std::vector<std::string> files;
+  for (const char* folder : {"lessons", "puzzles"}) {
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(learn / folder, error))
+      if (entry.path().extension() == ".pgn") files.push_back(entry.path().string());
+  }
+  return files;
 }
 
 TEST(PolyglotKey, PublishedVectors) {
@@ -93,6 +118,25 @@ TEST(PolyglotKey, AgreesWithPgnExtractOnEveryEcoPosition) {
     if (PolyglotKeyOf(fen.c_str()) != key && ++wrong < 10) ADD_FAILURE() << fen << " should key " << std::hex << key;
   }
   EXPECT_EQ(wrong, 0);
+}
+
+TEST(PolyglotKey, AgreesWithPgnExtractOnThePychessGames) {
+  REQUIRE_INSTALLED(PgnExtract);
+  const std::vector<std::string> files = PychessFiles();
+  if (files.empty()) {
+    if (RunningUnderCi()) FAIL() << "the pychess PGN files are not unpacked";
+    GTEST_SKIP() << "the pychess PGN files are not unpacked";
+  }
+  std::size_t checked = 0;
+  int wrong = 0;
+  for (const std::string& file : files) {
+    for (const auto& [fen, key] : ExtractedPositions(file)) {
+      checked++;
+      if (PolyglotKeyOf(fen.c_str()) != key && ++wrong < 10) ADD_FAILURE() << fen << " should key " << std::hex << key;
+    }
+  }
+  EXPECT_EQ(wrong, 0);
+  EXPECT_GT(checked, 1000u);
 }
 
 class PolyglotBookTest : public ::testing::Test {
