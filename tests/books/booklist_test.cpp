@@ -95,7 +95,9 @@ protected:
     for (const char* text : moves) {
       const int index = FindCoordinateMove(game.Moves, game, text);
       EXPECT_GE(index, 0) << text;
-      if (index >= 0) EXPECT_TRUE(game.PlayMove(game.Moves.Moves[index]));
+      if (index >= 0) {
+        EXPECT_TRUE(game.PlayMove(game.Moves.Moves[index]));
+      }
     }
     return game;
   }
@@ -193,8 +195,9 @@ TEST_F(BookListTest, BookAnswersAsEngineMoves) {
     ChessGame game = GameAt(c.Fen, c.Played);
     const Move move = GetBookMove(game);
     EXPECT_EQ(Text(game, move), c.Expected);
-    if (std::string(c.Answer).substr(0, 2) == std::string(c.Answer).substr(2, 2) && move != NoMove)
+    if (std::string(c.Answer).substr(0, 2) == std::string(c.Answer).substr(2, 2) && move != NoMove) {
       EXPECT_TRUE(move & MoveCastle);
+    }
   }
 }
 
