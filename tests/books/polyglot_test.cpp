@@ -366,6 +366,25 @@ TEST_F(PolyglotBookTest, ReadOnlyFileOpens) {
   EXPECT_EQ(Choices(book, StartFen, 1), (std::map<std::string, int>{{"e2e4", 1}}));
 }
 
+// The console's listing: the board, the key, then each move with its
+// weight, every line whole on standard output.
+TEST_F(PolyglotBookTest, ListingOnStandardOutput) {
+  const std::uint64_t key = PolyglotKeyOf(StartFen);
+  BookPolyglot book;
+  ASSERT_FALSE(book.Open(Write({{key, PolyglotMove("d2d4"), 3}, {key, PolyglotMove("e2e4"), 5}}).c_str(), false));
+  GameBoard board;
+  StreamCapture out(1, Scratch.Path("out")), err(2, Scratch.Path("err"));
+  book.ShowBookMoves(board);
+  book.Display();
+  const std::string printed = out.Finish(), errors = err.Finish();
+  EXPECT_EQ(errors, "");
+  EXPECT_NE(printed.find("Hashkey = 0x463b96181691fc9c\nBook moves:\n"), std::string::npos) << printed;
+  // "  %3d    %7d/%7d/%7d    %3d/%3d/%3d    ", then no minimax data twice.
+  const std::string figures = "          0/      0/      0      0/  0/  0       n/a \t   n/a\n";
+  EXPECT_NE(printed.find("  5  e2e4    5" + figures + "  3  d2d4    3" + figures), std::string::npos) << printed;
+  EXPECT_NE(printed.find("The Polyglot book '" + Scratch.Path("book.bin") + "'; is opened\n"), std::string::npos);
+}
+
 class DebianBookTest : public PolyglotBookTest {
 protected:
   void SetUp() override {
