@@ -1,6 +1,5 @@
-// Start-up for every book test, as main does it: the engine's keys and
-// attack tables (the book list plays engine moves) and the game board's
-// tables.
+// Start-up for the book tests: the engine's board tables and the game
+// board's, as main builds them.
 #include <gtest/gtest.h>
 
 #include "engine/attacks.h"

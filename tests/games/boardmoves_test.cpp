@@ -86,6 +86,7 @@ TEST(GameBoardPerft, MatchesEveryReferenceCount) {
   REQUIRE_SHARED_FILE(path, "data/perft.txt");
   const auto lines = ReadPerftLines(path);
   ASSERT_GE(lines.size(), 20u);
+  int chess960 = 0;
   for (const PerftLine& line : lines) {
     SCOPED_TRACE(line.Fen);
     GameBoard board;
@@ -93,9 +94,11 @@ TEST(GameBoardPerft, MatchesEveryReferenceCount) {
     ASSERT_FALSE(board.SetFen(line.Fen.c_str(), &sink)) << sink.All();
     EXPECT_TRUE(sink.Texts.empty()) << sink.All();
     const std::string fen = board.GetFen();
+    chess960 += fen.find_first_of("ABCDEFGHabcdefgh", fen.find(' ') + 3) < fen.rfind(' ');
     EXPECT_EQ(GamePerft(board, line.Depth), line.Nodes);
     EXPECT_EQ(std::string(board.GetFen()), fen);
   }
+  EXPECT_GT(chess960, 0) << "no line with rook-file castling letters";
 }
 
 TEST(GameBoardPlay, CastlingFormsAllBecomeTheCorner) {
@@ -139,6 +142,8 @@ TEST(GameBoardPlay, Chess960CastlingMovesKingAndRookFromTheirOwnSquares) {
       {"2r1kr2/8/8/8/8/8/8/4K3 b fc - 0 1", "h8h8", "2r2rk1/8/8/8/8/8/8/4K3 w - -"},
       {"2r1kr2/8/8/8/8/8/8/4K3 b fc - 0 1", "e8f8", "2r2rk1/8/8/8/8/8/8/4K3 w - -"},
       {"2r1kr2/8/8/8/8/8/8/4K3 b fc - 0 1", "e8c8", "2kr1r2/8/8/8/8/8/8/4K3 w - -"},
+      // A king on a8 starts on square 0: castling is told by the corner, not by the king's square.
+      {"k6r/8/8/8/8/8/8/4K3 b h - 0 1", "h8h8", "5rk1/8/8/8/8/8/8/4K3 w - -"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.Fen) + " " + c.Move);
@@ -269,6 +274,9 @@ TEST(GameBoardSan, ReadsSanAndCastlingWordsAndRefusesTheRest) {
       {"r3k2r/8/8/8/8/8/8/R3K2R b KQkq - 0 1", "o-o", "h8h8"},
       {"r3k2r/8/8/8/8/8/8/R3K2R b KQkq - 0 1", "O-O-O", "a8a8"},
       {"r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 0 1", "Kf1", "e1f1"},
+      // A knight on the corner that names H-side castling does not move by it.
+      {"4k3/8/8/8/8/8/8/4KR1N w F - 0 1", "Nh1", ""},
+      {"4k3/8/8/8/8/8/8/4KR1N w F - 0 1", "O-O", "h1h1"},
       // Malformed texts.
       {"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1", "", ""},
       {"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1", "a", ""},
