@@ -14,6 +14,7 @@
 #include "books/book.h"
 #include "books/ctg.h"
 #include "books/ctg_fixture.h"
+#include "games/gameboard.h"
 #include "support/scratch_directory.h"
 
 namespace {
@@ -329,6 +330,40 @@ TEST_F(CtgBookTest, DamagedBooksFindNothing) {
     c.Damage();
     EXPECT_EQ(Answers(reader, StartFen, 1), (std::map<std::string, int>{{"none a1a1\n", 1}}));
   }
+}
+
+// The CTG book in the book list: read-only, and its position's moves marked
+// by what the book says of the positions they lead to.
+TEST_F(CtgBookTest, BookCtgOpensReadOnlyAndMarksItsMoves) {
+  const std::string path = Write({
+      {StartFen, {{PawnE2E4, 1}, {PawnD2D4, 0}, {KnightG1F3, 0}, {0x02, 0}}},  // 0x02 names no move
+      {AfterE4, {}, 1, 0, 0, 128},  // "!" and recommended
+      {AfterD4, {}, 1, 0, 0, 64},   // not to be played
+  });
+  BookCTG writable, missing, book;
+  EXPECT_TRUE(writable.Open(path.c_str(), true));
+  EXPECT_TRUE(missing.Open(Scratch.Path("none.ctg").c_str(), false));
+  ASSERT_FALSE(book.Open(path.c_str(), false));
+  EXPECT_EQ(book.open, 1);
+
+  GameBoard board;
+  BookPosition* position = book.GetBookPosition(board);
+  ASSERT_NE(position, nullptr);
+  std::map<std::string, int> manual;
+  for (int i = 0; i < position->Count; i++) {
+    const GameMove& move = *position->Entries[i]->GetMove();
+    manual[std::string{static_cast<char>('a' + move.From % 8), static_cast<char>('8' - move.From / 8),
+                       static_cast<char>('a' + move.To % 8), static_cast<char>('8' - move.To / 8)}] =
+        position->Entries[i]->GetManual();
+  }
+  position->Release();
+  EXPECT_EQ(manual, (std::map<std::string, int>{{"e2e4", 5}, {"d2d4", -5}, {"g1f3", 0}}));
+
+  // The reader's own choice: e4 beats the unknown Nf3, d4 is never played.
+  const GameMove chosen = book.SelectMove(board);
+  EXPECT_TRUE(chosen.Valid);
+  EXPECT_EQ(chosen.From, 52);
+  EXPECT_EQ(chosen.To, 36);
 }
 
 }  // namespace
