@@ -15,7 +15,6 @@
 #include "books/polyglot.h"
 #include "engine/game.h"
 #include "engine/movegen.h"
-#include "engine/movetext.h"
 #include "frontend/frontend.h"
 #include "frontend/settings.h"
 #include "games/gameboard.h"
@@ -26,8 +25,6 @@
 std::vector<std::unique_ptr<Book>> OpenBooks;
 
 namespace {
-
-constexpr const char* StandardStartFen = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -";
 
 // Formats a text whole, however long the names in it.
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
@@ -138,8 +135,8 @@ Move FindBookMove(ChessGame& game) {
 
 Move GetBookMove(ChessGame& game) {
   if (OpenBooks.empty()) return NoMove;
-  GameBoard board;
-  if (board.SetFen(StandardStartFen) || board.SetFen(game.GetFEN())) return NoMove;
+  GameBoard board;  // made on the standard start position
+  if (board.SetFen(game.GetFEN())) return NoMove;
   GameMove answer;
   for (const std::unique_ptr<Book>& book : OpenBooks) {
     if (book->GetKind() == BookKindCtg && !CtgUsable(game)) continue;

@@ -1,11 +1,12 @@
-// CTG opening books: the reader of the three files. Every look-up opens the
-// files it needs and closes them again, so nothing stays open between moves.
+// CTG opening books: the reader of the three files, and the CTG book of the
+// book list built on a reader of its own. Every look-up opens the files it
+// needs and closes them again, so nothing stays open between moves.
 #include "books/ctg.h"
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <vector>
 
