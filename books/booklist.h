@@ -3,11 +3,27 @@
 // alone, with nothing but the engine's own game and move types.
 #pragma once
 
+#include <memory>
+#include <vector>
+
 #include "engine/move.h"
 #include "games/gamemove.h"
 
+class Book;
 class ChessGame;
 class Position;
+
+// The open books, in configuration order; the list owns them. At most
+// MaxOpenBooks; filled at start-up (and by the console's "book" command),
+// emptied by CloseBooks.
+inline constexpr int MaxOpenBooks = 16;
+extern std::vector<std::unique_ptr<Book>> OpenBooks;
+
+// Adds a row to the configured books (the console's "book" command); a full
+// table ignores the call.
+void AddBook(const char* name, int kind);
+// Lists an opened book; a full list deletes it. False when it was listed.
+bool ListOpenBook(std::unique_ptr<Book> book);
 
 // Start-up, after the learning file and before the tablebases: makes and
 // opens the configured books, telling the front end what came of each.

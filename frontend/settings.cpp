@@ -61,13 +61,13 @@ QUELM_SCALAR_SETTINGS(QUELM_DEFINE_SETTING)
 
 int PruneAlphaMargin[9] = {100, 100, 100, 100, 100, 100, 100, 100, 100};
 int PruneBetaMargin[9] = {100, 100, 100, 100, 100, 100, 100, 100, 100};
-char CtgBook[81] = "";
+std::string CtgBook;
 // No drive letter on this system: without a configured path no tables.
 char SyzygyPath[256] = "<empty>";
 
 }  // namespace Settings
 
-ConfiguredBookList ConfiguredBooks = {};
+ConfiguredBookList ConfiguredBooks;
 
 namespace SettingsHooks {
 void (*MainHashChanged)() = nullptr;
@@ -161,8 +161,11 @@ void AddConfiguredBook(const char* line, const char* keyword, int kind) {
   std::size_t length;
   if (!ReadWord(line, keyword, word, length)) return;
   ConfiguredBookList& books = ConfiguredBooks;
-  if (books.Count >= ConfiguredBookList::MaxBooks) return;
-  CopyBounded(books.Names[books.Count], word, length, ConfiguredBookList::NameLength);
+  if (books.Count >= ConfiguredBookList::MaxBooks) {
+    books.Dropped.emplace_back(word, length);
+    return;
+  }
+  books.Names[books.Count].assign(word, length);
   books.Kinds[books.Count] = kind;
   books.Count++;
 }
@@ -171,7 +174,7 @@ void SetCtgBook(const char* line, const char* keyword) {
   const char* word;
   std::size_t length;
   if (!ReadWord(line, keyword, word, length)) return;
-  CopyBounded(Settings::CtgBook, word, length, sizeof Settings::CtgBook - 1);
+  Settings::CtgBook.assign(word, length);
   Settings::CtgBookSet = true;
 }
 
@@ -294,9 +297,9 @@ void ResetSettings() {
     Settings::PruneAlphaMargin[level] = DefaultMargin;
     Settings::PruneBetaMargin[level] = DefaultMargin;
   }
-  Settings::CtgBook[0] = '\0';
+  Settings::CtgBook.clear();
   CopyBounded(Settings::SyzygyPath, DefaultSyzygyPath, std::strlen(DefaultSyzygyPath), sizeof Settings::SyzygyPath - 1);
-  ConfiguredBooks = {};
+  ConfiguredBooks = ConfiguredBookList();
 }
 
 bool ReadIniFile(const char* baseName) {
@@ -357,8 +360,8 @@ void PrintSettings() {
   printf("Time Usage               = %d%%\n", TimeUse);
   printf("ICS Mode                 = %s", IcsMode == 0 ? "off\n" : IcsMode == 1 ? "active\n" : "smart\n");
   printf("Easy Move                = %d\n", EasyMove);
-  printf("Bookfile                 = %s\n", ConfiguredBooks.Count > 0 ? ConfiguredBooks.Names[0] : "");
-  if (CtgBookSet) printf("CTG Book                 = %s\n", CtgBook);
+  printf("Bookfile                 = %s\n", ConfiguredBooks.Count > 0 ? ConfiguredBooks.Names[0].c_str() : "");
+  if (CtgBookSet) printf("CTG Book                 = %s\n", CtgBook.c_str());
   printf("Variant                  = %d\n", DefaultVariant);
   printf("Syzygy path       = %s\n", SyzygyPath);
   printf("Syzygy probe in quiescense = %d\n", SzQsearch);

@@ -3,6 +3,9 @@
 // handlers) and read by the search threads without a lock.
 #pragma once
 
+#include <string>
+#include <vector>
+
 namespace Settings {
 
 inline constexpr int MaxHashMb = sizeof(void*) == 4 ? 1024 : 65536;
@@ -46,7 +49,7 @@ extern bool Logging;
 extern bool PrioLow;
 extern int IcsMode;  // 0 off, 1 on (active), 2 smart
 extern int BookRandom;
-extern char CtgBook[81];
+extern std::string CtgBook;  // the ".ctg" file, whole
 extern bool CtgBookSet;
 extern int DefaultVariant;  // 0 normal chess, 1 Chess960
 extern char SyzygyPath[256];
@@ -57,12 +60,15 @@ extern int MultiPv;
 }  // namespace Settings
 
 // The opening books named in the configuration file, opened at start-up.
+// Names are kept whole: a path cut short would open some other file.
 struct ConfiguredBookList {
   static constexpr int MaxBooks = 16;
-  static constexpr int NameLength = 80;
-  char Names[MaxBooks][NameLength + 1];
-  int Kinds[MaxBooks];  // 1 own format, 4 CTG, 5 Polyglot, 7 remote
-  int Count;
+  std::string Names[MaxBooks];
+  int Kinds[MaxBooks] = {};  // 1 own format, 4 CTG, 5 Polyglot, 7 remote
+  int Count = 0;
+  // Rows past the sixteenth, kept only so that start-up can say they were
+  // not opened.
+  std::vector<std::string> Dropped;
 };
 extern ConfiguredBookList ConfiguredBooks;
 

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -188,7 +189,7 @@ TEST_F(IniFileTest, MainHashReallocatesAtOnce) {
   EXPECT_EQ(MainHashCalls, 1);
 }
 
-TEST_F(IniFileTest, BookLinesFillSixteenRowsAndDropTheRest) {
+TEST_F(IniFileTest, BookLinesFillSixteenRowsAndSetTheRestAside) {
   std::string bytes = "bookfile own\nbookpoly poly.bin\nbookctg a.ctg\nbookclient server:4463\n";
   for (int i = 4; i < 17; i++) {
     bytes += "bookfile extra";
@@ -197,24 +198,27 @@ TEST_F(IniFileTest, BookLinesFillSixteenRowsAndDropTheRest) {
   }
   ReadIni(bytes);
   ASSERT_EQ(ConfiguredBooks.Count, 16);
-  EXPECT_STREQ(ConfiguredBooks.Names[0], "own");
+  EXPECT_EQ(ConfiguredBooks.Names[0], "own");
   EXPECT_EQ(ConfiguredBooks.Kinds[0], 1);
-  EXPECT_STREQ(ConfiguredBooks.Names[1], "poly.bin");
+  EXPECT_EQ(ConfiguredBooks.Names[1], "poly.bin");
   EXPECT_EQ(ConfiguredBooks.Kinds[1], 5);
-  EXPECT_STREQ(ConfiguredBooks.Names[2], "a.ctg");
+  EXPECT_EQ(ConfiguredBooks.Names[2], "a.ctg");
   EXPECT_EQ(ConfiguredBooks.Kinds[2], 4);
-  EXPECT_STREQ(ConfiguredBooks.Names[3], "server:4463");
+  EXPECT_EQ(ConfiguredBooks.Names[3], "server:4463");
   EXPECT_EQ(ConfiguredBooks.Kinds[3], 7);
-  EXPECT_STREQ(ConfiguredBooks.Names[15], "extra15");
+  EXPECT_EQ(ConfiguredBooks.Names[15], "extra15");
+  // The seventeenth is kept aside for start-up to report.
+  EXPECT_EQ(ConfiguredBooks.Dropped, std::vector<std::string>{"extra16"});
 }
 
-TEST_F(IniFileTest, BookAndCtgNamesAreCutAtEightyCharacters) {
+// A name cut short would open some other file.
+TEST_F(IniFileTest, BookAndCtgNamesAreKeptWhole) {
   std::string name(120, 'n');
   ReadIni("bookpoly " + name + "\r\nctgbook " + name + "\r\n");
   ASSERT_EQ(ConfiguredBooks.Count, 1);
-  EXPECT_EQ(std::string(ConfiguredBooks.Names[0]), name.substr(0, 80));
+  EXPECT_EQ(ConfiguredBooks.Names[0], name);
   EXPECT_TRUE(Settings::CtgBookSet);
-  EXPECT_EQ(std::string(Settings::CtgBook), name.substr(0, 80));
+  EXPECT_EQ(Settings::CtgBook, name);
 }
 
 TEST_F(IniFileTest, SyzygyPathKeepsBlanksAndDropsTheLineEnd) {
@@ -236,7 +240,7 @@ TEST_F(IniFileTest, CrlfFileReadsLikeAnLfFile) {
   EXPECT_FALSE(Settings::Learning);
   EXPECT_EQ(Settings::IcsMode, 1);
   ASSERT_EQ(ConfiguredBooks.Count, 1);
-  EXPECT_STREQ(ConfiguredBooks.Names[0], "a.bin");
+  EXPECT_EQ(ConfiguredBooks.Names[0], "a.bin");
   EXPECT_STREQ(Settings::SyzygyPath, "/tb");
 }
 
@@ -273,7 +277,7 @@ TEST_F(IniFileTest, ResetRestoresEveryDefault) {
   EXPECT_EQ(Settings::PruneAlphaMargin[2], 100);
   EXPECT_EQ(ConfiguredBooks.Count, 0);
   EXPECT_FALSE(Settings::CtgBookSet);
-  EXPECT_STREQ(Settings::CtgBook, "");
+  EXPECT_EQ(Settings::CtgBook, "");
   EXPECT_STREQ(Settings::SyzygyPath, "<empty>");
   EXPECT_FALSE(Settings::Ponder);
   EXPECT_EQ(Settings::MultiPv, 1);

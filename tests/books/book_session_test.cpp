@@ -1,0 +1,167 @@
+// The program with its books, as a GUI meets them: books named in the
+// configuration file, their messages in the greeting, book moves instead of
+// searches, castling answered in the protocol's form, and a finished game
+// offered to the books.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "books/ctg_fixture.h"
+#include "frontend/engine_process.h"
+#include "shared_data.h"
+#include "support/capture.h"
+
+namespace {
+
+constexpr const char* DebianBook = "/usr/share/games/gnuchess/book.bin";
+constexpr const char* CastlingFen = "r3k2r/pppppppp/8/8/8/8/PPPPPPPP/R3K2R w KQkq - 0 1";
+constexpr const char* StartFen = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1";
+
+std::string AbsoluteProgram() { return std::filesystem::absolute(EngineProgramPath()).string(); }
+
+class BookSessionTest : public ::testing::Test {
+protected:
+  void SetUp() override { ASSERT_TRUE(Scratch.Ready()); }
+
+  // Starts the program under the configuration text, asks one UCI search
+  // per position and answers every line up to each "bestmove".
+  std::vector<std::string> UciSession(const std::string& ini, const std::vector<std::string>& positions,
+                                      const std::vector<std::string>& prefix = {}) {
+    std::ofstream(Scratch / "books.ini") << ini;
+    std::vector<std::string> command = prefix;
+    command.push_back(AbsoluteProgram());
+    const std::string program = command.front();
+    command.erase(command.begin());
+    command.push_back("books");
+    EngineProcess engine(program, command, Scratch.Path.string(), Scratch / "stderr");
+    std::vector<std::string> lines;
+    if (!engine.Started()) {
+      ADD_FAILURE() << "not started";
+      return lines;
+    }
+    engine.Send("uci");
+    for (const std::string& position : positions) {
+      engine.Send(position);
+      engine.Send("go wtime 2000 btime 2000");
+      for (;;) {
+        auto line = engine.ReadLine(60000);
+        if (!line) {
+          ADD_FAILURE() << "no bestmove; transcript:\n" << engine.TranscriptText();
+          return lines;
+        }
+        if (line->rfind("option ", 0) == 0 || line->empty()) continue;
+        lines.push_back(*line);
+        if (line->rfind("bestmove", 0) == 0) break;
+      }
+    }
+    engine.Send("quit");
+    EXPECT_EQ(engine.Finish(), 0);
+    return lines;
+  }
+
+  static bool Has(const std::vector<std::string>& lines, const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+  }
+  static std::vector<std::string> BestMoves(const std::vector<std::string>& lines) {
+    std::vector<std::string> moves;
+    for (const std::string& line : lines)
+      if (line.rfind("bestmove ", 0) == 0) moves.push_back(line.substr(9, line.find(' ', 9) - 9));
+    return moves;
+  }
+
+  TemporaryDirectory Scratch;
+};
+
+#define REQUIRE_DEBIAN_BOOK()                                                    \
+  if (!std::filesystem::exists(DebianBook)) {                                    \
+    if (RunningUnderCi()) FAIL() << "missing: " << DebianBook;                   \
+    GTEST_SKIP() << "not installed: " << DebianBook;                             \
+  }
+
+TEST_F(BookSessionTest, PolyglotBookMovesUnderUci) {
+  REQUIRE_DEBIAN_BOOK();
+  const auto lines = UciSession(std::string("bookpoly ") + DebianBook + "\n",
+                                {"position startpos",
+                                 "position startpos moves e2e4 e7e5 g1f3 b8c6 f1b5 a7a6 b5a4 g8f6",
+                                 "position fen r1bqk2r/pp2bppp/2nppn2/6B1/3NP3/2N5/PPPQ1PPP/R3KB1R w KQkq - 2 8"});
+  EXPECT_TRUE(Has(lines, std::string("info string Using opening book '") + DebianBook + "'")) << lines.front();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "info string Quelm book move"), 3);
+  // The book's heaviest moves: e4 at the start, castling in the Ruy Lopez
+  // and in the Richter-Rauzer, each in UCI's king-move form.
+  EXPECT_EQ(BestMoves(lines), (std::vector<std::string>{"e2e4", "e1g1", "e1c1"}));
+}
+
+// Debian's book belongs to root and may be read by anyone: the program run
+// as another user must still open it.
+TEST_F(BookSessionTest, ARootOwnedBookOpensForAnotherUser) {
+  REQUIRE_DEBIAN_BOOK();
+  if (geteuid() != 0 || !std::filesystem::exists("/usr/sbin/runuser"))
+    GTEST_SKIP() << "needs root and runuser to run the program as nobody";
+  std::filesystem::permissions(Scratch.Path, std::filesystem::perms::all);
+  if (std::system(("/usr/sbin/runuser -u nobody -- test -x " + AbsoluteProgram()).c_str()) != 0)
+    GTEST_SKIP() << "the user nobody cannot reach the program in this build directory";
+  const auto lines = UciSession(std::string("bookpoly ") + DebianBook + "\n", {"position startpos"},
+                                {"/usr/sbin/runuser", "-u", "nobody", "--"});
+  EXPECT_TRUE(Has(lines, std::string("info string Using opening book '") + DebianBook + "'"));
+  EXPECT_EQ(BestMoves(lines), std::vector<std::string>{"e2e4"});
+}
+
+TEST_F(BookSessionTest, CtgBookThroughBothKeywords) {
+  const std::string path = Scratch / "fixture.ctg";
+  ASSERT_TRUE(WriteCtgBook(path, {{StartFen, {{0x5F, 0}}}, {CastlingFen, {{0x6B, 0}}}}));
+  const std::vector<std::string> positions = {"position startpos", std::string("position fen ") + CastlingFen};
+
+  const auto listed = UciSession("bookctg " + path + "\n", positions);
+  EXPECT_TRUE(Has(listed, "info string Using opening book '" + path + "'"));
+  EXPECT_EQ(std::count(listed.begin(), listed.end(), "info string Quelm book move"), 2);
+  EXPECT_EQ(BestMoves(listed), (std::vector<std::string>{"e2e4", "e1g1"}));
+
+  const auto global = UciSession("ctgbook " + path + "\n", positions);
+  EXPECT_EQ(std::count(global.begin(), global.end(), "info string CTG book move"), 2);
+  EXPECT_EQ(BestMoves(global), (std::vector<std::string>{"e2e4", "e1g1"}));
+}
+
+// Rows that cannot be used are reported one by one, and the Polyglot book
+// after them still opens.
+TEST_F(BookSessionTest, BadRowsBeforeAGoodBook) {
+  REQUIRE_DEBIAN_BOOK();
+  const std::string missing = Scratch / "missing.bin";
+  const auto lines =
+      UciSession("bookfile own\nbookpoly " + missing + "\nbookpoly " + DebianBook + "\n", {"position startpos"});
+  const std::vector<std::string> expected = {
+      "info string Could not create book object, playing without a book",
+      "info string Opening book '" + missing + "' failed",
+      std::string("info string Using opening book '") + DebianBook + "'",
+  };
+  std::vector<std::string> books;
+  for (const std::string& line : lines)
+    if (line.find("book") != std::string::npos && line.find("Quelm book move") == std::string::npos) books.push_back(line);
+  EXPECT_EQ(books, expected);
+  EXPECT_EQ(BestMoves(lines), std::vector<std::string>{"e2e4"});
+}
+
+// The end of an xboard game hands the game, every move of it, to the books.
+TEST_F(BookSessionTest, AFinishedGameIsOfferedToTheBooks) {
+  REQUIRE_DEBIAN_BOOK();
+  std::ofstream(Scratch / "books.ini") << "logging on\nbookpoly " << DebianBook << "\n";
+  EngineProcess engine(AbsoluteProgram(), {"books"}, Scratch.Path.string(), Scratch / "stderr");
+  ASSERT_TRUE(engine.Started());
+  for (const char* line : {"xboard", "protover 2", "new", "force", "e2e4", "e7e5", "g1f3", "b8c6", "f1c4", "g8f6",
+                           "e1g1", "result 1-0 {White wins}", "quit"})
+    engine.Send(line);
+  EXPECT_EQ(engine.Finish(), 0);
+  const std::string log = ReadWholeFile(Scratch / "books.log");
+  // "force" left the engine on neither side (-1); result 1 is White's win.
+  EXPECT_NE(log.find("Called BookQuelm::Addgame: -1 1 fen=rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - "
+                     "moves=e2e4 e7e5 g1f3 b8c6 f1c4 g8f6 e1g1 \n"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("Added played game to book 1"), std::string::npos) << log;
+}
+
+}  // namespace
