@@ -28,6 +28,37 @@ constexpr int DiagonalOffsets[4] = {11, -11, 13, -13};
 constexpr int StraightOffsets[4] = {12, -12, 1, -1};
 constexpr int KingOffsets[8] = {12, -12, 11, -11, 13, -13, 1, -1};
 
+// The squares each offset table reaches from a square, in table order and
+// ended by -1: walking them gives the same order as stepping the mailbox,
+// with one look-up a step. Rays 0-3 follow the diagonal offsets, 4-7 the
+// straight ones, each square by square outwards.
+struct PathTables {
+  std::int8_t Knight[64][9];
+  std::int8_t King[64][9];
+  std::int8_t Ray[64][8][8];
+  constexpr PathTables() : Knight(), King(), Ray() {
+    for (int s = 0; s < 64; s++) {
+      const int cell = MailboxCell(s);
+      int k = 0, g = 0;
+      for (int i = 0; i < 8; i++) {
+        const int knight = Mailbox.SquareOfCell[cell + KnightOffsets[i]];
+        const int king = Mailbox.SquareOfCell[cell + KingOffsets[i]];
+        if (knight >= 0) Knight[s][k++] = static_cast<std::int8_t>(knight);
+        if (king >= 0) King[s][g++] = static_cast<std::int8_t>(king);
+      }
+      Knight[s][k] = King[s][g] = -1;
+      for (int d = 0; d < 8; d++) {
+        const int offset = d < 4 ? DiagonalOffsets[d] : StraightOffsets[d - 4];
+        int n = 0;
+        for (int c = cell + offset; Mailbox.SquareOfCell[c] >= 0; c += offset)
+          Ray[s][d][n++] = static_cast<std::int8_t>(Mailbox.SquareOfCell[c]);
+        Ray[s][d][n] = -1;
+      }
+    }
+  }
+};
+constexpr PathTables Paths;
+
 // Promotions in list order.
 constexpr int Promotions[4] = {GamePiece::Queen, GamePiece::Rook, GamePiece::Bishop, GamePiece::Knight};
 
@@ -63,28 +94,20 @@ bool IsAttackedBy(const std::uint32_t* squares, int square, int colour) {
     if (square > 15 && ((file > 0 && squares[square - 9] == pawn) || (file < 7 && squares[square - 7] == pawn)))
       return true;
   }
-  const int cell = MailboxCell(square);
-  for (int offset : KnightOffsets) {
-    const int target = Mailbox.SquareOfCell[cell + offset];
-    if (target >= 0 && squares[target] == knight) return true;
+  for (const std::int8_t* t = Paths.Knight[square]; *t >= 0; t++)
+    if (squares[*t] == knight) return true;
+  for (const std::int8_t* t = Paths.King[square]; *t >= 0; t++)
+    if (squares[*t] == king) return true;
+  for (int d = 0; d < 8; d++) {
+    const std::uint32_t slider = d < 4 ? bishop : rook;
+    for (const std::int8_t* t = Paths.Ray[square][d]; *t >= 0; t++) {
+      const std::uint32_t code = squares[*t];
+      if (!code) continue;
+      if (code == slider || code == queen) return true;
+      break;
+    }
   }
-  for (int offset : KingOffsets) {
-    const int target = Mailbox.SquareOfCell[cell + offset];
-    if (target >= 0 && squares[target] == king) return true;
-  }
-  auto slides = [&](const int* offsets, std::uint32_t slider) {
-    for (int d = 0; d < 4; d++)
-      for (int c = cell + offsets[d];; c += offsets[d]) {
-        const int target = Mailbox.SquareOfCell[c];
-        if (target < 0) break;
-        const std::uint32_t code = squares[target];
-        if (!code) continue;
-        if (code == slider || code == queen) return true;
-        break;
-      }
-    return false;
-  };
-  return slides(DiagonalOffsets, bishop) || slides(StraightOffsets, rook);
+  return false;
 }
 
 }  // namespace
@@ -97,6 +120,8 @@ bool GameBoard::IsAttackedByBlack(int square) const { return IsAttackedBy(Square
 MoveListResult GameBoard::GenerateMoves() {
   MoveListBuilt = 1;
   Moves.Clear();
+  const int king = KingSquare[Side];
+  ListInCheck = king < 0 || (Side == White ? IsAttackedByBlack(king) : IsAttackedByWhite(king));
   if (GenerateCastling() != MoveListResult::Complete) return MoveListResult::Incomplete;
   if (EpSquare > 0 && GenerateEnPassant() != MoveListResult::Complete) return MoveListResult::Incomplete;
   for (int square = 0; square < 64; square++) {
@@ -109,14 +134,11 @@ MoveListResult GameBoard::GenerateMoves() {
         else
           GenerateBlackPawn(square);
         break;
-      case GamePiece::Knight: GenerateSteps(square, KnightOffsets); break;
-      case GamePiece::Bishop: GenerateSlides(square, DiagonalOffsets, 4); break;
-      case GamePiece::Rook: GenerateSlides(square, StraightOffsets, 4); break;
-      case GamePiece::Queen:
-        GenerateSlides(square, DiagonalOffsets, 4);
-        GenerateSlides(square, StraightOffsets, 4);
-        break;
-      case GamePiece::King: GenerateSteps(square, KingOffsets); break;
+      case GamePiece::Knight: GenerateSteps(square, Paths.Knight[square]); break;
+      case GamePiece::Bishop: GenerateSlides(square, 0, 4); break;
+      case GamePiece::Rook: GenerateSlides(square, 4, 8); break;
+      case GamePiece::Queen: GenerateSlides(square, 0, 8); break;  // diagonals, then lines
+      case GamePiece::King: GenerateSteps(square, Paths.King[square]); break;
       default: break;
     }
   }
@@ -164,25 +186,19 @@ void GameBoard::GenerateBlackPawn(int s) {
   if (file > 0 && Squares[s + 7] && ColourOf(Squares[s + 7]) == White) add(s + 7);
 }
 
-void GameBoard::GenerateSteps(int square, const int* offsets) {
-  const int cell = MailboxCell(square);
-  for (int i = 0; i < 8; i++) {
-    const int target = Mailbox.SquareOfCell[cell + offsets[i]];
-    if (target < 0) continue;
-    const std::uint32_t code = Squares[target];
-    if (!code || ColourOf(code) != Side) Moves.Append(square, target, 0);
+void GameBoard::GenerateSteps(int square, const std::int8_t* targets) {
+  for (; *targets >= 0; targets++) {
+    const std::uint32_t code = Squares[*targets];
+    if (!code || ColourOf(code) != Side) Moves.Append(square, *targets, 0);
   }
 }
 
-void GameBoard::GenerateSlides(int square, const int* offsets, int count) {
-  const int cell = MailboxCell(square);
-  for (int d = 0; d < count; d++)
-    for (int c = cell + offsets[d];; c += offsets[d]) {
-      const int target = Mailbox.SquareOfCell[c];
-      if (target < 0) break;
-      const std::uint32_t code = Squares[target];
+void GameBoard::GenerateSlides(int square, int firstRay, int endRay) {
+  for (int d = firstRay; d < endRay; d++)
+    for (const std::int8_t* t = Paths.Ray[square][d]; *t >= 0; t++) {
+      const std::uint32_t code = Squares[*t];
       if (code && ColourOf(code) == Side) break;
-      Moves.Append(square, target, 0);
+      Moves.Append(square, *t, 0);
       if (code) break;
     }
 }
@@ -249,27 +265,27 @@ void GameBoard::DropMoveList() {
 }
 
 void GameBoard::SaveMoveList() {
+  const std::uint64_t parent = PositionSerial;
+  PositionSerial = ++SerialCounter;
   if (MoveListBuilt) {
     Moves.Swap(SavedMoves);
-    std::memcpy(SavedOwner.Squares, Squares, sizeof Squares);
-    SavedOwner.Side = Side;
-    SavedOwner.EpSquare = EpSquare;
-    std::memcpy(SavedOwner.CastlingFlags, CastlingFlags, sizeof CastlingFlags);
-    SavedOwner.Held = true;
+    SavedOwner = {parent, PositionSerial, ListInCheck, true};
   }
   DropMoveList();
 }
 
+// The position numbers tell whether this take-back returns to the position
+// whose list was kept: nothing was played, taken back or set up since.
 void GameBoard::RestoreMoveList() {
-  const bool same = SavedOwner.Held && SavedOwner.Side == Side && SavedOwner.EpSquare == EpSquare &&
-                    std::memcmp(SavedOwner.CastlingFlags, CastlingFlags, sizeof CastlingFlags) == 0 &&
-                    std::memcmp(SavedOwner.Squares, Squares, sizeof Squares) == 0;
-  if (!same) {
+  if (!SavedOwner.Held || SavedOwner.Child != PositionSerial) {
+    PositionSerial = ++SerialCounter;
     DropMoveList();
     return;
   }
   Moves.Swap(SavedMoves);
   MoveListBuilt = 1;
+  ListInCheck = SavedOwner.InCheck;
+  PositionSerial = SavedOwner.Parent;
   SavedOwner.Held = false;
 }
 
@@ -295,6 +311,17 @@ void GameBoard::FillRecord(const GameMove& move, int place, GameMove& record) co
   record.HalfMovesBefore = HalfMoves;
 }
 
+// A move can leave its own king attacked only when the king stood in check,
+// moves itself (castling too), or a piece leaves a line through the king's
+// square, en passant also taking a second piece off the board.
+bool GameBoard::NeedsKingTest(const GameMove& record) const {
+  if (ListInCheck || record.From == record.To || record.EnPassant) return true;
+  if ((record.MovingPiece & 7) == GamePiece::King) return true;
+  const int king = KingSquare[Side], from = record.From;
+  const int rows = king / 8 - from / 8, files = king % 8 - from % 8;
+  return rows == 0 || files == 0 || rows == files || rows == -files;
+}
+
 bool GameBoard::IsLegal(const GameMove& move) {
   GameMove record;
   FillRecord(move, 0, record);
@@ -303,6 +330,37 @@ bool GameBoard::IsLegal(const GameMove& move) {
   const bool legal = mover == White ? !IsAttackedByBlack(KingSquare[White]) : !IsAttackedByWhite(KingSquare[Black]);
   UnmakeMove(record);
   return legal;
+}
+
+// Whether another piece of the mover's code reaches to: then the list holds
+// a move of it to the same square (to is empty or holds an enemy piece), and
+// SAN may have to tell the two apart. Pawns never need it: a pawn capture
+// names its file anyway. Castling moves have no rivals.
+bool GameBoard::HasRival(int from, int to) const {
+  const std::uint32_t code = Squares[from];
+  auto steps = [&](const std::int8_t* targets) {
+    for (; *targets >= 0; targets++)
+      if (*targets != from && Squares[*targets] == code) return true;
+    return false;
+  };
+  auto slides = [&](int firstRay, int endRay) {
+    for (int d = firstRay; d < endRay; d++)
+      for (const std::int8_t* t = Paths.Ray[to][d]; *t >= 0; t++) {
+        if (!Squares[*t]) continue;
+        if (*t != from && Squares[*t] == code) return true;
+        break;
+      }
+    return false;
+  };
+  if (from == to) return false;
+  switch (code & 7) {
+    case GamePiece::Knight: return steps(Paths.Knight[to]);
+    case GamePiece::King: return steps(Paths.King[to]);
+    case GamePiece::Bishop: return slides(0, 4);
+    case GamePiece::Rook: return slides(4, 8);
+    case GamePiece::Queen: return slides(0, 8);
+    default: return false;
+  }
 }
 
 // Standard SAN: only the legal moves of the same piece to the same square
@@ -353,20 +411,25 @@ int GameBoard::PlayMove(const GameMove& move, GameMove& record) {
     }
   }
 
+  // No move stands twice in a list, so the search may start anywhere: where
+  // the last one ended, as walking a list plays its moves in turn.
   int place = 0;
-  for (int i = 0; i < Moves.Count(); i++)
-    if (Moves[i].SameMove(wanted)) {
-      place = i + 1;
-      break;
-    }
+  const int count = Moves.Count();
+  for (int n = 0, i = SearchStart < count ? SearchStart : 0; n < count && !place; n++, i = i + 1 < count ? i + 1 : 0) {
+    const GameMoveList::Entry& m = Moves.EntryAt(i);
+    if (m.To == wanted.To && m.From == wanted.From && m.Promotion == wanted.Promotion) place = i + 1;
+  }
   if (!place) return 0;
+  SearchStart = place;
 
-  GameMove found = Moves[place - 1];
-  const int disambiguation = found.From == found.To ? 0 : Disambiguation(found);
+  const GameMove found = Moves[place - 1];
+  const int disambiguation = HasRival(found.From, found.To) ? Disambiguation(found) : 0;
   FillRecord(found, place, record);
   record.Disambiguation = disambiguation;
+  const bool test = NeedsKingTest(record);
   const int mover = Side;
   MakeMove(record);
+  if (!test) return place;
   const bool legal = mover == White ? !IsAttackedByBlack(KingSquare[White]) : !IsAttackedByWhite(KingSquare[Black]);
   if (!legal) {
     UnmakeMove(record);
@@ -509,6 +572,12 @@ const GameMove* GameBoard::ParseSan(const char* text) {
   const char file = text[end - 2], rank = text[end - 1];
   if (file < 'a' || file > 'h' || rank < '1' || rank > '8') return &answer;
   const int target = (file - 'a') + 8 * ('8' - rank);
+  // Between the piece letter and the target only squares' letters and
+  // digits, a capture sign or a dash: "Zf3" names no pawn move.
+  for (int i = start; i < end - 2; i++) {
+    const char c = text[i];
+    if (!((c >= 'a' && c <= 'h') || (c >= '1' && c <= '8') || c == 'x' || c == '-')) return &answer;
+  }
 
   if (!MoveListBuilt) (void)GenerateMoves();
   // Copied first: trying a candidate plays and takes it back, which may

@@ -64,6 +64,7 @@ void GameBoard::Reset() {
   KingSquare[White] = KingSquare[Black] = -1;
   DropMoveList();
   SavedOwner.Held = false;
+  PositionSerial = ++SerialCounter;
   std::memset(Squares, 0, sizeof Squares);
   RunningKey = 0;
   PieceCount = 0;
@@ -74,20 +75,6 @@ void GameBoard::Reset() {
   HalfMoves = 0;
   std::memset(CastlingFlags, 0, sizeof CastlingFlags);
   for (int r = 0; r < 4; r++) CastlingRookSquare[r] = Homes[r].Rook;
-}
-
-void GameBoard::Place(int code, int square) {
-  Squares[square] = static_cast<std::uint32_t>(code);
-  RunningKey ^= GameBoardKeys.PieceSquare[code][square];
-  PieceCount++;
-}
-
-void GameBoard::Remove(int square) {
-  const int code = static_cast<int>(Squares[square]);
-  if (!code) return;
-  Squares[square] = 0;
-  RunningKey ^= GameBoardKeys.PieceSquare[code][square];
-  PieceCount--;
 }
 
 int GameBoard::CastlingIndex() const {
@@ -418,6 +405,7 @@ GameBoard& GameBoard::CopyFrom(const GameBoard& other) {
   RookSquareOption = other.RookSquareOption;
   DropMoveList();
   SavedOwner.Held = false;
+  PositionSerial = ++SerialCounter;
   if (other.MoveListBuilt) (void)GenerateMoves();
   return *this;
 }

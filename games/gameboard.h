@@ -36,6 +36,15 @@ enum class MoveListResult { Complete, Incomplete };
 // of a record holds right r as bit 1 << r.
 enum CastlingSide : int { WhiteASide = 0, WhiteHSide = 1, BlackASide = 2, BlackHSide = 3 };
 
+// Filled once at start-up by InitGameBoardTables, read-only afterwards.
+struct GameBoardKeyTable {
+  std::uint64_t PieceSquare[16][64];  // by code and square; rows 0, 4, 8, 12 unused
+  std::uint64_t Side;                 // Black to move
+  std::uint64_t EnPassant[64];        // by square; square 0 stands for none
+  std::uint64_t Castling[16];         // by castling index
+};
+extern GameBoardKeyTable GameBoardKeys;
+
 class GameBoard {
 public:
   static constexpr int White = 0, Black = 1;
@@ -99,20 +108,30 @@ public:
   GameMoveList Moves;
 
 private:
-  // What the listed moves depend on; UnmakeMove gives the list made before
-  // the last MakeMove back when it returns to that position, so walking a
-  // list move by move does not rebuild it after every move.
-  enum class FieldEnd { Blank, TextEnded, Refused };
+  // UnmakeMove gives the list made before the last MakeMove back when it
+  // returns to that position, so walking a list move by move does not
+  // rebuild it after every move. Each position the board passes through
+  // gets a fresh number; the kept list belongs to the pair below.
   struct ListOwner {
-    std::uint32_t Squares[64];
-    std::int32_t Side, EpSquare;
-    std::uint8_t CastlingFlags[4];
+    std::uint64_t Parent, Child;
+    bool InCheck;
     bool Held;
   };
+  enum class FieldEnd { Blank, TextEnded, Refused };
 
   void Reset();
-  void Place(int code, int square);
-  void Remove(int square);
+  void Place(int code, int square) {
+    Squares[square] = static_cast<std::uint32_t>(code);
+    RunningKey ^= GameBoardKeys.PieceSquare[code][square];
+    PieceCount++;
+  }
+  void Remove(int square) {
+    const std::uint32_t code = Squares[square];
+    if (!code) return;
+    Squares[square] = 0;
+    RunningKey ^= GameBoardKeys.PieceSquare[code][square];
+    PieceCount--;
+  }
   bool ParsePlacement(const char*& p, FenMessageSink* messages);
   FieldEnd ParseCastling(const char*& p, FenMessageSink* messages);
   void SetHomeCastlingRights();
@@ -121,25 +140,23 @@ private:
   void SaveMoveList();
   void RestoreMoveList();
   void FillRecord(const GameMove& move, int place, GameMove& record) const;
+  bool NeedsKingTest(const GameMove& record) const;
   bool IsLegal(const GameMove& move);
+  bool HasRival(int from, int to) const;
   int Disambiguation(const GameMove& move);
   void GenerateWhitePawn(int square);
   void GenerateBlackPawn(int square);
-  void GenerateSteps(int square, const int* offsets);
-  void GenerateSlides(int square, const int* offsets, int count);
+  void GenerateSteps(int square, const std::int8_t* targets);
+  void GenerateSlides(int square, int firstRay, int endRay);
 
   GameMoveList SavedMoves;
   ListOwner SavedOwner{};
+  std::uint64_t PositionSerial = 0;
+  std::uint64_t SerialCounter = 0;
+  bool ListInCheck = false;  // the side to move stood in check when the list was made
+  int SearchStart = 0;       // where PlayMove starts looking for a move in the list
 };
 
-// Filled once at start-up by InitGameBoardTables, read-only afterwards.
-struct GameBoardKeyTable {
-  std::uint64_t PieceSquare[16][64];  // by code and square; rows 0, 4, 8, 12 unused
-  std::uint64_t Side;                 // Black to move
-  std::uint64_t EnPassant[64];        // by square; square 0 stands for none
-  std::uint64_t Castling[16];         // by castling index
-};
-extern GameBoardKeyTable GameBoardKeys;
 
 // Row n (0..959): Chess960 start position n in Scharnagl's numbering, 518
 // being the standard one; row 960 repeats row 0 so that game records'

@@ -159,12 +159,10 @@ void PooledGameMove::Delete() {
 }
 
 bool GameMoveList::Append(const GameMove& move) {
+  if (move.From < 0 || move.From > 63 || move.To < 0 || move.To > 63) return true;
   try {
-    GameMove& added = Items.emplace_back();
-    added.From = move.From;
-    added.To = move.To;
-    added.Promotion = move.Promotion;
-    added.Valid = move.Valid;
+    Append(move.From, move.To, static_cast<int>(move.Promotion & 15));
+    Items.back().Valid = move.Valid;
   } catch (const std::bad_alloc&) {
     return true;
   }

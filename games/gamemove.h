@@ -93,31 +93,58 @@ extern std::mutex PooledGameMoveLock;
 
 // The moves of one board's position in generation order: index i holds the
 // move at place i + 1. The storage belongs to the board, so appending takes
-// no lock; the order is a stored format (game records keep places).
+// no lock; the order is a stored format (game records keep places). Moves
+// are kept as the move value proper, four bytes each, so that looking one up
+// stays cheap; reading gives a GameMove.
 class GameMoveList {
 public:
   static constexpr int UsualCapacity = 256;  // enough for any position of a real game
 
+  struct Entry {
+    std::int8_t From, To;
+    std::uint8_t Promotion, Valid;
+    GameMove Move() const {
+      GameMove move;
+      move.From = From;
+      move.To = To;
+      move.Promotion = Promotion;
+      move.Valid = Valid;
+      return move;
+    }
+  };
+
+  class Iterator {
+  public:
+    explicit Iterator(const Entry* entry) : At(entry) {}
+    GameMove operator*() const { return At->Move(); }
+    Iterator& operator++() {
+      ++At;
+      return *this;
+    }
+    bool operator!=(const Iterator& other) const { return At != other.At; }
+
+  private:
+    const Entry* At;
+  };
+
   GameMoveList() { Items.reserve(UsualCapacity); }
 
-  // Appends a copy of the move value proper (squares, promotion, valid);
-  // true when no room could be had.
+  // Appends the move value proper (squares, promotion, valid) of a move on
+  // the board; true when no room could be had or the move names no square.
   bool Append(const GameMove& move);
   void Append(int from, int to, int promotion) {
-    GameMove& added = Items.emplace_back();
-    added.From = from;
-    added.To = to;
-    added.Promotion = static_cast<std::uint32_t>(promotion);
-    added.Valid = 1;
+    Items.push_back({static_cast<std::int8_t>(from), static_cast<std::int8_t>(to),
+                     static_cast<std::uint8_t>(promotion), 1});
   }
   void Clear() { Items.clear(); }
   void Swap(GameMoveList& other) { Items.swap(other.Items); }
 
   int Count() const { return static_cast<int>(Items.size()); }
-  const GameMove& operator[](int index) const { return Items[static_cast<std::size_t>(index)]; }
-  const GameMove* begin() const { return Items.data(); }
-  const GameMove* end() const { return Items.data() + Items.size(); }
+  GameMove operator[](int index) const { return Items[static_cast<std::size_t>(index)].Move(); }
+  const Entry& EntryAt(int index) const { return Items[static_cast<std::size_t>(index)]; }
+  Iterator begin() const { return Iterator(Items.data()); }
+  Iterator end() const { return Iterator(Items.data() + Items.size()); }
 
 private:
-  std::vector<GameMove> Items;
+  std::vector<Entry> Items;
 };
