@@ -143,6 +143,8 @@ bool IndexFile::Close() {
   return failed;
 }
 
+bool IndexFile::Flush() { return File && File->Flush(); }
+
 bool IndexFile::SeekTo(std::uint64_t offset) { return SeekFile(*File, offset, WideFile()); }
 
 bool IndexFile::ReadPosition(std::uint64_t& offset) {

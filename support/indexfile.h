@@ -37,6 +37,8 @@ public:
   bool Open(const char* name, bool writable);
   bool Close();
   bool IsOpen() const { return File != nullptr; }
+  // Hands what Add wrote to the system, so that a caller can commit after it.
+  bool Flush();
 
   // bucket must be below BucketCount (callers pass hash & (BucketCount - 1));
   // the value must be non-zero and, in version 1, fit 24 bits.
