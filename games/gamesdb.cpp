@@ -3,6 +3,8 @@
 // deleting, the player code and the listings.
 #include "games/gamesdb.h"
 
+#include <algorithm>
+#include <cassert>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -249,6 +251,13 @@ bool GamesDatabase::Open(const std::string& name, bool writable) {
     return Fail(BadOffsets, name.c_str());
   }
   OpenIndexes();
+  // Entries above the count were written by a commit that never finished;
+  // the numbers are about to be used again, and chains must keep ascending.
+  std::uint64_t dropped;
+  if (Writable && PositionIndex.IsOpen() && PositionIndex.DropValuesAbove(GameCount, dropped))
+    Warn(NoPositionIndexFile, FilePath(".fpi").c_str());
+  if (Writable && PlayerIndex.IsOpen() && PlayerIndex.DropValuesAbove(GameCount, dropped))
+    Warn(NoPlayerIndexFile, FilePath(".fsi").c_str());
   return false;
 }
 
@@ -368,27 +377,6 @@ bool GamesDatabase::IndexesReady() {
   return false;
 }
 
-// One entry per distinct main-line position, the start and the end included.
-bool GamesDatabase::AddPositions(Game& game, std::uint32_t g, std::uint32_t& added) {
-  added = 0;
-  if (NoPositionIndex) return false;
-  const std::uint32_t mask = PositionIndex.BucketCount - 1;
-  std::vector<std::uint64_t> seen;
-  game.Rewind();
-  bool failed = false;
-  for (bool more = true; more && !failed; more = !game.Forward()) {
-    const std::uint64_t key = game.Board.HashKey();
-    bool repeated = false;
-    for (std::uint64_t earlier : seen) repeated = repeated || earlier == key;
-    if (repeated) continue;
-    seen.push_back(key);
-    failed = PositionIndex.Add(static_cast<std::uint32_t>(key) & mask, static_cast<std::uint32_t>(key), g);
-    if (!failed) added++;
-  }
-  game.Rewind();
-  return failed;
-}
-
 bool GamesDatabase::AddPlayer(const char* name, bool black, std::uint32_t g) {
   if (NoPlayerIndex) return false;
   if (!name || !PlayerIndex.IsOpen() || !PlayerIndex.Writable) return true;
@@ -398,7 +386,7 @@ bool GamesDatabase::AddPlayer(const char* name, bool black, std::uint32_t g) {
   return false;
 }
 
-// The four counts in one write: the game count commits the game.
+// The four counts in one write: the game count commits the games.
 bool GamesDatabase::WriteCounts() {
   std::uint8_t counts[16];
   PutU32(counts, GameCount);
@@ -417,58 +405,143 @@ bool GamesDatabase::CutRecordsBack(std::uint32_t end) {
   return static_cast<bool>(error);
 }
 
-bool GamesDatabase::AppendGame(Game& game) {
-  if (IndexesReady()) return true;
-  EndSearch();
-  const std::uint32_t g = GameCount + 1;
-  // 1. The record at the end of the records file, handed to the system.
-  FilePos end;
-  if (RecordsFile.SeekFromEnd(0) || RecordsFile.Tell(end) || end.PosKind != FilePos::Offset32) {
-    Say("# Cannot write to fgf file\n");
-    return true;
+// Steps 1 and 3 of an append for one game: its record at the end of the
+// records file, its index entries kept for the commit. A failure takes back
+// this game only; the games staged before it stay staged.
+bool GamesDatabase::StageGame(Game& game) {
+  if (Staged.Offsets.empty()) {
+    EndSearch();
+    FilePos end;
+    if (RecordsFile.SeekFromEnd(0) || RecordsFile.Tell(end) || end.PosKind != FilePos::Offset32) {
+      Say("# Cannot write to fgf file\n");
+      return true;
+    }
+    RecordsEnd = static_cast<std::uint32_t>(end.Offset);
   }
-  const std::uint32_t start = static_cast<std::uint32_t>(end.Offset);
-  if (game.CompactWriteFile(RecordsFile, static_cast<int>(RecordsFileVersion), *Sink) || RecordsFile.Flush()) {
+  // One walk of the main line gives the game hash (the low halves of the
+  // keys of all its positions, XOR-ed) and the index entries: one per
+  // distinct position, the start and the end included.
+  std::vector<std::uint64_t>& keys = Staged.FullKeys;
+  keys.clear();
+  std::uint32_t hash = 0;
+  game.Rewind();
+  for (bool more = true; more; more = !game.Forward()) {
+    const std::uint64_t key = game.KeyHistory[game.Ply];
+    assert(key == game.Board.HashKey());
+    hash ^= static_cast<std::uint32_t>(key);
+    if (!NoPositionIndex && std::find(keys.begin(), keys.end(), key) == keys.end()) keys.push_back(key);
+  }
+  game.Rewind();
+  if (!game.GameHashUpToDate) {
+    game.GameHash = hash;
+    game.GameHashUpToDate = true;
+  }
+
+  const std::uint32_t start = static_cast<std::uint32_t>(RecordsEnd);
+  if (game.CompactWriteFile(RecordsFile, static_cast<int>(RecordsFileVersion), *Sink)) {
     Say("# Cannot write to fgf file\n");
     CutRecordsBack(start);
     return true;
   }
   FilePos after;
-  RecordsEnd = RecordsFile.Tell(after) ? RecordsEnd : static_cast<std::uint32_t>(after.Offset);
-  // 2. Its offset into its own slot: a dead slot of an interrupted append
-  // is simply written over.
-  if (SeekTo(OffsetsFile, 4 * g) || OffsetsFile.WriteU32(start) || OffsetsFile.Flush()) {
-    Say("# Cannot write to fgr file\n");
+  if (RecordsFile.Tell(after) || after.PosKind != FilePos::Offset32) {
+    Say("# Cannot write to fgf file\n");
     CutRecordsBack(start);
     return true;
   }
-  // 3. The index entries, before the count: a committed game is always
-  // fully indexed. An interrupted append leaves entries for a number above
-  // the count, which the search passes over and a later append reuses.
-  const std::uint32_t positions = PositionCount, players = PlayerCount;
-  std::uint32_t added = 0;
-  bool failed = AddPositions(game, g, added);
-  if (!failed && !NoPlayerIndex) {
-    failed = AddPlayer(TagText(game.Tags, TagWhite), false, g) || AddPlayer(TagText(game.Tags, TagBlack), true, g);
+  RecordsEnd = static_cast<std::uint32_t>(after.Offset);
+  const std::uint32_t g = GameCount + static_cast<std::uint32_t>(Staged.Offsets.size()) + 1;
+  Staged.Offsets.push_back(start);
+  if (!NoPositionIndex) {
+    const std::uint32_t mask = PositionIndex.BucketCount - 1;
+    for (std::uint64_t key : keys) {
+      const std::uint32_t low = static_cast<std::uint32_t>(key);
+      Staged.Positions.push_back({low & mask, low, g});
+    }
   }
-  failed = failed || PositionIndex.Flush() || PlayerIndex.Flush();
-  if (failed) {
-    PlayerCount = players;
-    CutRecordsBack(start);
-    return Fail(CannotWriteRecord, "index");
+  if (!NoPlayerIndex) {
+    const std::uint32_t mask = PlayerIndex.BucketCount - 1;
+    for (int side = 0; side < 2; side++) {
+      const std::uint32_t key = PlayerCode(TagText(game.Tags, side ? TagBlack : TagWhite)) | (side ? BlackPlayer : 0);
+      Staged.Players.push_back({key & mask, key, g});
+    }
   }
-  // 4. The commit.
-  GameCount = g;
-  PositionCount = positions + added;
+  return false;
+}
+
+namespace {
+
+// Adds the entries bucket by bucket, each bucket's in the order staged (game
+// numbers ascending), so that a chain is written a block at a time.
+bool AddEntries(IndexFile& index, std::vector<GamesDatabase::StagedEntry>& entries) {
+  std::stable_sort(entries.begin(), entries.end(),
+                   [](const GamesDatabase::StagedEntry& a, const GamesDatabase::StagedEntry& b) { return a.Bucket < b.Bucket; });
+  std::vector<std::uint32_t> keys, values;
+  for (std::size_t i = 0; i < entries.size();) {
+    std::size_t end = i;
+    keys.clear();
+    values.clear();
+    for (; end < entries.size() && entries[end].Bucket == entries[i].Bucket; end++) {
+      keys.push_back(entries[end].Key);
+      values.push_back(entries[end].Value);
+    }
+    if (index.AddMany(entries[i].Bucket, keys.data(), values.data(), static_cast<std::uint32_t>(keys.size())))
+      return true;
+    i = end;
+  }
+  return false;
+}
+
+}  // namespace
+
+// Steps 2 and 4 for every staged game: the offsets into their own slots (a
+// dead slot of an interrupted append is written over), the index entries,
+// and then the counts, which commit them. An interrupted commit leaves index
+// entries for numbers above the count; the search passes over them and the
+// next writable open drops them.
+bool GamesDatabase::CommitStaged() {
+  if (Staged.Offsets.empty()) return false;
+  const std::uint32_t start = Staged.Offsets.front();
+  const std::uint32_t n = static_cast<std::uint32_t>(Staged.Offsets.size());
+  std::vector<std::uint8_t> offsets(4 * std::size_t(n));
+  for (std::uint32_t i = 0; i < n; i++) PutU32(&offsets[4 * std::size_t(i)], Staged.Offsets[i]);
+  if (RecordsFile.Flush() || SeekTo(OffsetsFile, 4 * (GameCount + 1)) ||
+      OffsetsFile.WriteBlock(offsets.data(), static_cast<std::uint32_t>(offsets.size())) || OffsetsFile.Flush()) {
+    Say("# Cannot write to fgr file\n");
+    DropStaged(start);
+    return true;
+  }
+  const std::uint32_t positions = static_cast<std::uint32_t>(Staged.Positions.size());
+  const std::uint32_t players = static_cast<std::uint32_t>(Staged.Players.size());
+  if ((positions && AddEntries(PositionIndex, Staged.Positions)) || (players && AddEntries(PlayerIndex, Staged.Players)) ||
+      PositionIndex.Flush() || PlayerIndex.Flush()) {
+    DropStaged(start);
+    return Fail(CannotWriteRecord, BaseName.c_str());
+  }
+  GameCount += n;
+  PositionCount += positions;
+  PlayerCount += players;
   if (WriteCounts()) {
-    GameCount = g - 1;
-    PositionCount = positions;
-    PlayerCount = players;
-    CutRecordsBack(start);
+    GameCount -= n;
+    PositionCount -= positions;
+    PlayerCount -= players;
+    DropStaged(start);
     return Fail(CannotWriteHeader, BaseName.c_str());
   }
-  CurrentGame = g;
+  CurrentGame = GameCount;
+  Staged = StagedGames();
   return false;
+}
+
+void GamesDatabase::DropStaged(std::uint32_t recordsEnd) {
+  CutRecordsBack(recordsEnd);
+  Staged = StagedGames();
+}
+
+bool GamesDatabase::AppendGame(Game& game) {
+  if (IndexesReady()) return true;
+  if (!Staged.Offsets.empty() && CommitStaged()) return true;
+  return StageGame(game) || CommitStaged();
 }
 
 bool GamesDatabase::Flush() {

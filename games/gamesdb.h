@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "games/gamerecord.h"
 #include "games/gamesink.h"
@@ -123,6 +124,13 @@ public:
   bool NoPositionIndex = false;
   bool NoPlayerIndex = false;
 
+  // An index entry waiting for its game's commit.
+  struct StagedEntry {
+    std::uint32_t Bucket;
+    std::uint32_t Key;
+    std::uint32_t Value;
+  };
+
 private:
   // The search in progress: the target, and either the next game to scan or
   // the position index's own chain state.
@@ -148,7 +156,19 @@ private:
   bool CheckCounts();
   bool WriteCounts();
   bool ReadOffset(std::uint32_t g, std::uint32_t& offset);
-  bool AddPositions(Game& game, std::uint32_t g, std::uint32_t& added);
+  // Games whose records are written but not yet committed: the import and
+  // the rebuild commit many at once, a write per index block instead of per
+  // entry. One game at a time otherwise.
+  struct StagedGames {
+    std::vector<std::uint32_t> Offsets;
+    std::vector<StagedEntry> Positions;
+    std::vector<StagedEntry> Players;
+    std::vector<std::uint64_t> FullKeys;  // of the game being staged: repeats are entered once
+  };
+  bool StageGame(Game& game);
+  bool CommitStaged();
+  void DropStaged(std::uint32_t recordsEnd);
+  bool StagedFull() const;
   bool CutRecordsBack(std::uint32_t end);
   bool IndexesReady();
   void OpenIndexes();
@@ -170,4 +190,5 @@ private:
   IndexFile PositionIndex;
   IndexFile PlayerIndex;
   std::unique_ptr<SearchState> Search;
+  StagedGames Staged;
 };

@@ -38,6 +38,13 @@ constexpr int PgnNotOpened = 43;
 // a console shows the count moving a few times a second at import speed.
 constexpr std::uint32_t ProgressEvery = 1000;
 
+// Games staged before a commit in the import and the rebuild: enough that a
+// commit writes many entries to each index block it touches (a rebuilt
+// index has up to 8192 chains), few enough that the entries held stay a few
+// megabytes and a program killed mid-import loses only the last batch.
+constexpr std::size_t CommitEveryGames = 20000;
+constexpr std::size_t CommitEveryEntries = std::size_t(1) << 20;
+
 // Positions the rebuild before an import plans per game: about the number
 // of distinct main-line positions of a master game.
 constexpr std::uint64_t PositionsPerGame = 100;
@@ -56,6 +63,37 @@ fs::path DirectoryOf(const std::string& base) {
 // would fail) and is named after it, so that Open finds what a killed
 // rebuild left.
 std::string RebuildPrefix(const std::string& base) { return fs::path(base).filename().string() + ".rebuild-"; }
+
+// Counts the games of a PGN stream by their tag sections, at the speed of
+// reading it: a line that opens with '[' after move text (or at the start)
+// begins a game. The count sizes the index; the import itself reads every
+// game. Leaves the stream at its end and lines at the number of lines.
+std::uint32_t CountPgnGames(std::FILE* stream, int& lines) {
+  std::uint32_t games = 0;
+  bool inTags = false, lineStart = true, blankSoFar = true;
+  char buffer[1 << 16];
+  std::size_t got;
+  lines = 0;
+  while ((got = std::fread(buffer, 1, sizeof buffer, stream)) > 0) {
+    for (std::size_t i = 0; i < got; i++) {
+      const char c = buffer[i];
+      if (c == '\n') {
+        lines++;
+        lineStart = blankSoFar = true;
+        continue;
+      }
+      if (lineStart && c == '[') {
+        if (!inTags) games++;
+        inTags = true;
+      } else if (blankSoFar && c != ' ' && c != '\t' && c != '\r' && c != '%') {
+        inTags = false;
+      }
+      if (c != ' ' && c != '\t' && c != '\r') blankSoFar = false;
+      lineStart = false;
+    }
+  }
+  return games;
+}
 
 int MainLineLength(const Game& game) {
   int length = 0;
@@ -165,6 +203,11 @@ std::uint32_t GamesDatabase::NextPositionMatch() {
 
 // ---------------------------------------------------------------- rebuild
 
+bool GamesDatabase::StagedFull() const {
+  return Staged.Offsets.size() >= CommitEveryGames ||
+         Staged.Positions.size() + Staged.Players.size() >= CommitEveryEntries;
+}
+
 namespace {
 
 // Moves the files of a committed rebuild over the set's; true on failure
@@ -224,10 +267,11 @@ bool GamesDatabase::CopyLiveGames(GamesDatabase& target) {
     }
     game.Rewind();
     game.ComputeGameHash();
-    if (target.AppendGame(game)) return true;
-    target.CurrentGame = 0;
+    if (target.StageGame(game) || (target.StagedFull() && target.CommitStaged())) return true;
     if (++copied % ProgressEvery == 0) Sink->Printf("%u %s\r", copied, Messages.Text(GamesCopied));
   }
+  if (target.CommitStaged()) return true;
+  target.CurrentGame = 0;
   Sink->Printf("%u %s, %u %s.\n", GameCount, Messages.Text(GamesRead), target.GameCount, Messages.Text(GamesAdded));
   return false;
 }
@@ -292,16 +336,9 @@ bool GamesDatabase::ImportPgn(const char* fileName, int flag) {
 
   // The first pass counts the games, so that the index is sized once before
   // the first of them is appended; nothing is held in memory.
-  Game game;
-  SilentGameSink silent;
   PgnInput input;
   input.Stream = stream;
-  std::uint32_t read = 0;
-  for (PgnResult result; (result = game.ReadPgn(input, silent)) != PgnResult::End;) {
-    if (result != PgnResult::Game || MainLineLength(game) < 2) continue;
-    if (++read % ProgressEvery == 0)
-      Sink->Printf("%u %s, %d %s\r", read, Messages.Text(GamesWord), input.Line, Messages.Text(LinesWord));
-  }
+  const std::uint32_t read = CountPgnGames(stream, input.Line);
   auto readError = [&]() {
     Flush();
     char text[256];
@@ -314,6 +351,10 @@ bool GamesDatabase::ImportPgn(const char* fileName, int flag) {
   if (std::ferror(stream)) return readError();
   Sink->Printf("%u %s.\n", read, Messages.Text(GamesRead));
 
+  if (IndexesReady()) {
+    std::fclose(stream);
+    return true;
+  }
   if (read > GameCount && read >= 101 && !NoPositionIndex) {
     Sink->Printf("%s\n", Messages.Text(RebuildFirst));
     // A failed rebuild leaves the set as it was, and the import goes on
@@ -327,28 +368,33 @@ bool GamesDatabase::ImportPgn(const char* fileName, int flag) {
   std::rewind(stream);
   input = PgnInput();
   input.Stream = stream;
+  Game game;
   ImportWarnings warnings(*Sink);
   std::uint32_t added = 0, skipped = 0;
+  auto appendFailed = [&](int line) {
+    // The games committed so far stay, and so do those staged before the
+    // one that failed.
+    CommitStaged();
+    Flush();
+    char text[256];
+    std::snprintf(text, sizeof text, "%s: %s %s %d\n", Messages.Text(ErrorPrefix), Messages.Text(CannotWriteRecord),
+                  Messages.Text(10), line);
+    Sink->Report(false, CannotWriteRecord, line, text);
+    std::fclose(stream);
+    return true;
+  };
   for (PgnResult result; (result = game.ReadPgn(input, warnings)) != PgnResult::End;) {
     if (result == PgnResult::Error) {
       skipped++;
       continue;
     }
     if (MainLineLength(game) < 2) continue;
-    const int line = input.Line;
-    if (AppendGame(game)) {
-      // The games appended so far stay: each one was committed by itself.
-      Flush();
-      char text[256];
-      std::snprintf(text, sizeof text, "%s: %s %s %d\n", Messages.Text(ErrorPrefix), Messages.Text(CannotWriteRecord),
-                    Messages.Text(10), line);
-      Sink->Report(false, CannotWriteRecord, line, text);
-      std::fclose(stream);
-      return true;
-    }
-    CurrentGame = 0;
+    if (StageGame(game)) return appendFailed(input.Line);
+    if (StagedFull() && CommitStaged()) return appendFailed(input.Line);
     if (++added % ProgressEvery == 0) Sink->Printf("%u %s\r", added, Messages.Text(GamesAdded));
   }
+  if (CommitStaged()) return appendFailed(input.Line);
+  CurrentGame = 0;
   if (std::ferror(stream)) return readError();
   std::fclose(stream);
   Flush();
