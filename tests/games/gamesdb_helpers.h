@@ -83,6 +83,11 @@ inline std::string Run(const std::string& command) {
   return output;
 }
 
+inline std::string TagValue(const TagList& tags, int id) {
+  const GameTag* tag = tags.Find(id);
+  return tag ? tag->ToString() : "";
+}
+
 // A sink that keeps errors and warnings apart.
 class CountingSink : public GameSink {
 public:
