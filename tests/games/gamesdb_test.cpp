@@ -28,22 +28,6 @@ void PutU32At(std::vector<unsigned char>& bytes, std::size_t at, std::uint32_t v
   for (int i = 0; i < 4; i++) bytes[at + i] = static_cast<unsigned char>(value >> (8 * i));
 }
 
-// A game of SAN moves between two players.
-std::unique_ptr<Game> MakeGame(const std::string& moves, const char* white = "Alpha", const char* black = "Beta") {
-  auto game = std::make_unique<Game>();
-  EXPECT_FALSE(game->Reset());
-  GameTag tag;
-  tag.Parse(TagWhite, white);
-  game->Tags.Set(tag);
-  tag.Parse(TagBlack, black);
-  game->Tags.Set(tag);
-  std::istringstream tokens(moves);
-  std::string move;
-  while (tokens >> move) EXPECT_FALSE(game->AddMoveText(move.c_str())) << move;
-  game->Rewind();
-  return game;
-}
-
 const char* const Openings[] = {
     "e4 e5 Nf3 Nc6 Bb5 a6",
     "d4 d5 c4 e6 Nc3 Nf6",
@@ -508,22 +492,6 @@ TEST_F(GamesDatabaseTest, OpenFinishesACommittedRebuildAndClearsAnUnfinishedOne)
   EXPECT_EQ(db.GameCount, 6u);
   db.Close();
   EXPECT_EQ(SetBytes(), kept);
-}
-
-// PGN text of n games of three moves, each a different line; game i (from
-// 0) has its moves on line 4 i + 3, and game bad an illegal third move.
-std::string ShortGames(int n, int bad = -1) {
-  static const char* const firsts[] = {"a3", "a4", "b3", "b4", "c3", "c4", "d3", "d4", "e3", "e4",
-                                       "f3", "f4", "g3", "g4", "h3", "h4", "Na3", "Nc3", "Nf3", "Nh3"};
-  static const char* const replies[] = {"a6", "a5", "b6", "b5", "c6", "c5", "d6", "d5", "e6", "e5"};
-  std::string text;
-  for (int i = 0; i < n; i++) {
-    const char* first = firsts[i % 20];
-    const char* third = i == bad ? "Ke5" : first[0] == 'N' ? "e4" : first[0] == 'f' ? "Nc3" : "Nf3";
-    text += "[Event \"g" + std::to_string(i + 1) + "\"]\n\n1. " + first + " " + replies[i / 20 % 10] + " 2. " + third +
-            " *\n\n";
-  }
-  return text;
 }
 
 std::string EndFen(const std::string& moves) {
