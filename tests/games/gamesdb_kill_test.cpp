@@ -105,11 +105,17 @@ protected:
     fs::rename(Base() + ".away", Base() + ".fpi");
   }
 
-  // Twice the time work takes here and now, so that the kills drawn fall
-  // before and after its end alike on a slow or busy machine.
+  // Twice the time a child takes for work here and now, so that the kills
+  // drawn fall before and after its end alike on a slow or busy machine.
   static int TwiceTheTimeOf(const std::function<void()>& work) {
+    std::fflush(nullptr);
     const auto start = std::chrono::steady_clock::now();
-    work();
+    const pid_t child = fork();
+    if (child == 0) {
+      work();
+      _exit(0);
+    }
+    waitpid(child, nullptr, 0);
     const auto took = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
     return 2 * static_cast<int>(took.count()) + 1000;
   }
