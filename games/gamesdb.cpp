@@ -263,6 +263,8 @@ bool GamesDatabase::Open(const std::string& name, bool writable) {
 
 bool GamesDatabase::Close() {
   EndSearch();
+  // Games staged and never committed are not part of the set.
+  Staged = StagedGames();
   Opened = false;
   bool failed = HeaderFile.Close();
   if (RecordsFile.Close()) failed = true;
