@@ -527,6 +527,34 @@ TEST_F(GamesDatabaseTest, ImportRebuildsFirstFromAHundredAndOneGames) {
   }
 }
 
+// More games than one commit takes: the batches follow each other, each
+// game keeps its number, and every one is indexed.
+TEST_F(GamesDatabaseTest, ALargeImportCommitsInBatchesAndIndexesEveryGame) {
+  constexpr int Games = 20500;
+  std::ofstream(Scratch.Path("games.pgn")) << ShortGames(Games);
+  GamesDatabase db(Sink);
+  ASSERT_FALSE(db.Create(Base(), true, true));
+  ASSERT_FALSE(db.AddGame(*MakeGame(Openings[0])));
+  ASSERT_FALSE(db.ImportPgn(Scratch.Path("games.pgn").c_str()));
+  ASSERT_EQ(db.GameCount, Games + 1u);
+  EXPECT_EQ(db.PlayerCount, 2 * (Games + 1u));
+  std::uint8_t flags;
+  for (std::uint32_t g : {2u, 20001u, 20002u, Games + 1u}) {
+    auto game = db.LoadGame(g, flags);
+    ASSERT_TRUE(game) << g;
+    EXPECT_EQ(TagValue(game->Tags, TagEvent), std::string("g").append(std::to_string(g - 1)));
+  }
+  // 1. a3 a6 2. Nf3 opens every 200th game from the second on.
+  const std::string fen = EndFen("a3 a6 Nf3");
+  const auto found = Matches(db, fen.c_str());
+  ASSERT_EQ(found.size(), (Games + 199u) / 200);
+  for (std::size_t i = 0; i < found.size(); i++) EXPECT_EQ(found[i], 2 + 200 * i);
+  db.Close();
+  fs::remove(Base() + ".fpi");
+  ASSERT_FALSE(db.Open(Base(), false));
+  EXPECT_EQ(Matches(db, fen.c_str()), found);
+}
+
 TEST_F(GamesDatabaseTest, ImportSkipsABadGameWithItsLineAndKeepsTheRest) {
   std::ofstream(Scratch.Path("games.pgn")) << ShortGames(5, 2);
   GamesDatabase db(Sink);
