@@ -343,7 +343,15 @@ TEST_F(GamesDatabaseTest, HeaderListingParsesTheStartField) {
             "4. ? - ? *. \n   Event: ?. Site: ?. Date: ????.??.??, Round 1. \n");
 }
 
-TEST_F(GamesDatabaseTest, NamesLongerThanEightyCharactersOpenTheirOwnFiles) {
+TEST_F(GamesDatabaseTest, NamesLongerThanEightyCharactersOrNotInAsciiOpenTheirOwnFiles) {
+  GamesDatabase named(Sink);
+  ASSERT_FALSE(named.Create(Base("parties-\xc3\xa9t\xc3\xa9"), true, true));
+  ASSERT_FALSE(named.AddGame(*MakeGame(Openings[0], "J\xc3\xb6rg", "\xe9mile")));
+  named.Close();
+  ASSERT_FALSE(named.Open(Base("parties-\xc3\xa9t\xc3\xa9"), false));
+  EXPECT_EQ(named.GameCount, 1u);
+  EXPECT_TRUE(named.HasPlayerIndex());
+
   const std::string longName = std::string(60, 'a') + std::string(40, 'b');
   GamesDatabase db(Sink);
   ASSERT_FALSE(db.Create(Base(longName), false, false));
@@ -418,6 +426,19 @@ TEST_F(GamesDatabaseTest, SearchFindsMainLinesOnlySkipsDeletedGamesAndAgreesWith
   for (const auto& c : cases) EXPECT_EQ(Matches(db, c.Fen), c.Games) << c.Fen;
   ASSERT_FALSE(db.MarkDeleted(7));
   EXPECT_EQ(Matches(db, AfterE4E5), std::vector<std::uint32_t>{1});
+  db.Close();
+  {
+    // Entries a killed append left: one for a number above the count, and
+    // the number 1 met again at the end of its chain.
+    IndexFile index;
+    ASSERT_FALSE(index.Open((Base() + ".fpi").c_str(), true));
+    GameBoard start;
+    const std::uint32_t key = static_cast<std::uint32_t>(start.HashKey());
+    ASSERT_FALSE(index.Add(key & (index.BucketCount - 1), key, 1));
+    ASSERT_FALSE(index.Add(key & (index.BucketCount - 1), key, 99));
+  }
+  ASSERT_FALSE(db.Open(Base(), false));
+  EXPECT_EQ(Matches(db, cases[2].Fen), (std::vector<std::uint32_t>{1, 2, 3, 4, 5, 6}));
   db.Close();
   fs::remove(Base() + ".fpi");
   ASSERT_FALSE(db.Open(Base(), false));
