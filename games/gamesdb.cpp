@@ -288,7 +288,9 @@ bool GamesDatabase::Close() {
   if (OffsetsFile.Close()) failed = true;
   if (PositionIndex.Close()) failed = true;
   if (PlayerIndex.Close()) failed = true;
-  (void)failed;
+  // Closing answers success, as its callers expect; but a written file that
+  // would not close may have lost its last bytes, and the user hears of it.
+  if (failed && Writable) Fail(CannotWriteHeader, BaseName.c_str());
   return false;
 }
 
