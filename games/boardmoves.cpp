@@ -2,6 +2,7 @@
 // records store each move as its place in it, so the order is a file
 // format), the attack tests, playing and taking back moves with a full
 // record, and reading SAN.
+#include <cassert>
 #include <cstring>
 
 #include "games/gameboard.h"
@@ -112,8 +113,13 @@ bool IsAttackedBy(const std::uint32_t* squares, int square, int colour) {
 
 }  // namespace
 
-bool GameBoard::IsAttackedByWhite(int square) const { return IsAttackedBy(Squares, square, White); }
-bool GameBoard::IsAttackedByBlack(int square) const { return IsAttackedBy(Squares, square, Black); }
+// A square off the board (a king square of -1) is attacked by nobody.
+bool GameBoard::IsAttackedByWhite(int square) const {
+  return square >= 0 && square < 64 && IsAttackedBy(Squares, square, White);
+}
+bool GameBoard::IsAttackedByBlack(int square) const {
+  return square >= 0 && square < 64 && IsAttackedBy(Squares, square, Black);
+}
 
 // ---- Generation ------------------------------------------------------------
 
@@ -257,6 +263,17 @@ MoveListResult GameBoard::GenerateEnPassant() {
   return MoveListResult::Complete;
 }
 
+bool GameBoard::RunningKeyMatchesSquares() const {
+  std::uint64_t key = 0;
+  int count = 0;
+  for (int square = 0; square < 64; square++)
+    if (Squares[square]) {
+      key ^= GameBoardKeys.PieceSquare[Squares[square] & 15][square];
+      count++;
+    }
+  return key == RunningKey && count == PieceCount;
+}
+
 // ---- The kept move list ----------------------------------------------------
 
 void GameBoard::DropMoveList() {
@@ -394,6 +411,8 @@ int GameBoard::Disambiguation(const GameMove& move) {
 
 int GameBoard::PlayMove(const GameMove& move, GameMove& record) {
   if (!move.Valid || move.From < 0 || move.From > 63 || move.To < 0 || move.To > 63) return 0;
+  // A board that a refused FEN left without a king has no legal move.
+  if (KingSquare[White] < 0 || KingSquare[Black] < 0) return 0;
   if (!MoveListBuilt) (void)GenerateMoves();
 
   // A king moving two squares, or onto its own rook, means castling.
@@ -484,6 +503,7 @@ int GameBoard::MakeMove(const GameMove& record) {
     }
   }
   Side ^= 1;
+  assert(RunningKeyMatchesSquares());
   return record.Place;
 }
 
@@ -511,6 +531,7 @@ void GameBoard::UnmakeMove(const GameMove& record) {
     else if (record.CapturedPiece)
       Place(record.CapturedPiece, to);
   }
+  assert(RunningKeyMatchesSquares());
   RestoreMoveList();
 }
 
@@ -537,7 +558,7 @@ const GameMove* GameBoard::ParseSan(const char* text) {
   answer = GameMove();
   if (!text) return &answer;
   const int length = static_cast<int>(std::strlen(text));
-  if (length < 2) return &answer;
+  if (length < 2 || KingSquare[White] < 0 || KingSquare[Black] < 0) return &answer;
 
   for (const char* word : {"O-O", "o-o", "0-0"})
     if (std::strcmp(text, word) == 0) {

@@ -356,8 +356,7 @@ bool ReadPlace(ByteReader& in, std::uint32_t token, int& place) {
 
 // ---------------------------------------------------------------- stored record
 
-bool Game::CompactWriteFile(BinFile& file, int rookSquareRule, GameSink& sink) {
-  (void)sink;
+bool Game::CompactWriteFile(BinFile& file, int rookSquareRule) {
   FileWriter out(file);
   out.Byte(Record::RecordBegin);
   out.Byte(0);

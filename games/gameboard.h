@@ -136,6 +136,7 @@ private:
   FieldEnd ParseCastling(const char*& p, FenMessageSink* messages);
   void SetHomeCastlingRights();
   void ParseEnPassant(const char*& p, FenMessageSink* messages);
+  bool RunningKeyMatchesSquares() const;  // the invariant debug builds check
   void DropMoveList();
   void SaveMoveList();
   void RestoreMoveList();

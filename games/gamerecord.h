@@ -139,7 +139,7 @@ public:
 
   // Stored record (compact.cpp): written at the file's position; true on
   // failure. The game is at its start afterwards, also after a failure.
-  bool CompactWriteFile(BinFile& file, int rookSquareRule, GameSink& sink);
+  bool CompactWriteFile(BinFile& file, int rookSquareRule);
   // Reads the stored record at the file's position; 0 on success, 1 on
   // failure. A record has no end marker: it ends where the next begins, and
   // the reader consumes that next 255. Read records by seeking to their

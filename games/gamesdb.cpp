@@ -460,7 +460,7 @@ bool GamesDatabase::StageGame(Game& game) {
 
   const std::uint32_t start = static_cast<std::uint32_t>(RecordsEnd);
   RecordsFile.HoldFlushes = true;
-  const bool unwritten = game.CompactWriteFile(RecordsFile, static_cast<int>(RecordsFileVersion), *Sink);
+  const bool unwritten = game.CompactWriteFile(RecordsFile, static_cast<int>(RecordsFileVersion));
   RecordsFile.HoldFlushes = false;
   if (unwritten) {
     Say("# Cannot write to fgf file\n");

@@ -53,6 +53,13 @@ long DecimalPrefix(const char* text) {
   return negative ? -value : value;
 }
 
+// Copies at most size - 1 characters and the NUL: values are cut, by intent.
+void CutCopy(char* to, std::size_t size, const char* from) {
+  std::size_t length = strnlen(from, size - 1);
+  std::memcpy(to, from, length);
+  to[length] = 0;
+}
+
 long Clamp(long value, long low, long high) { return value < low ? low : value > high ? high : value; }
 
 int ResultCode(const char* text) {
@@ -106,7 +113,7 @@ bool GameTag::Parse(int id, const char* text) {
   *this = GameTag{};
   if (!text) return true;
   char copy[ParseCopyLength + 1];
-  std::snprintf(copy, sizeof copy, "%s", text);
+  CutCopy(copy, sizeof copy, text);
   const char* value = copy;
   while (*value == ' ' || *value == '\t') value++;
   // PlyCount (45) has a printed form but is never parsed.
@@ -115,7 +122,7 @@ bool GameTag::Parse(int id, const char* text) {
   switch (TagKinds[id]) {
     case TagKind::Text:
     case TagKind::NeverStored:
-      std::snprintf(Text, sizeof Text, "%s", value);
+      CutCopy(Text, sizeof Text, value);
       break;
     case TagKind::Date:
       ParseDate(*this, value);

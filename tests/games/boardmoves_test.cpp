@@ -139,6 +139,8 @@ TEST(GameBoardPlay, Chess960CastlingMovesKingAndRookFromTheirOwnSquares) {
       {"2r1kr2/8/8/8/8/8/8/4K3 b fc - 0 1", "h8h8", "2r2rk1/8/8/8/8/8/8/4K3 w - -"},
       {"2r1kr2/8/8/8/8/8/8/4K3 b fc - 0 1", "e8f8", "2r2rk1/8/8/8/8/8/8/4K3 w - -"},
       {"2r1kr2/8/8/8/8/8/8/4K3 b fc - 0 1", "e8c8", "2kr1r2/8/8/8/8/8/8/4K3 w - -"},
+      // A king on a8 starts on square 0: castling is told by the corner, not by the king's square.
+      {"k6r/8/8/8/8/8/8/4K3 b h - 0 1", "h8h8", "5rk1/8/8/8/8/8/8/4K3 w - -"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.Fen) + " " + c.Move);
@@ -269,6 +271,9 @@ TEST(GameBoardSan, ReadsSanAndCastlingWordsAndRefusesTheRest) {
       {"r3k2r/8/8/8/8/8/8/R3K2R b KQkq - 0 1", "o-o", "h8h8"},
       {"r3k2r/8/8/8/8/8/8/R3K2R b KQkq - 0 1", "O-O-O", "a8a8"},
       {"r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 0 1", "Kf1", "e1f1"},
+      // A knight on the corner that names H-side castling does not move by it.
+      {"4k3/8/8/8/8/8/8/4KR1N w F - 0 1", "Nh1", ""},
+      {"4k3/8/8/8/8/8/8/4KR1N w F - 0 1", "O-O", "h1h1"},
       // Malformed texts.
       {"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1", "", ""},
       {"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1", "a", ""},

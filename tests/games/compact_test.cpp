@@ -46,8 +46,7 @@ protected:
   Bytes Stored(Game& game, int rule = 1) {
     BinFile32 file;
     EXPECT_FALSE(file.Create(Scratch.Path("game.fgf").c_str(), ReadWriteNew));
-    RecordingGameSink sink;
-    EXPECT_FALSE(game.CompactWriteFile(file, rule, sink));
+    EXPECT_FALSE(game.CompactWriteFile(file, rule));
     file.Close();
     EXPECT_EQ(game.Current, nullptr);
     EXPECT_EQ(game.Ply, 0);

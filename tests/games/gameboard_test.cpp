@@ -126,10 +126,15 @@ TEST(GameBoardFen, MalformedTextsGiveTheirMessages) {
     } else if (board.IsMoveListBuilt()) {
       EXPECT_EQ(board.EpSquare, -1);  // none of these keeps an en-passant square
     }
-    // Whatever came of it, the board plays on without harm.
+    // Whatever came of it, the board plays on without harm; one a refused
+    // text left without its kings has no legal move.
     GameBoard copy;
     copy.CopyFrom(board);
-    if (!c.Fails) (void)GamePerft(copy, 2);
+    const std::uint64_t leaves = GamePerft(copy, 2);
+    if (c.Fails && (board.KingSquare[0] < 0 || board.KingSquare[1] < 0)) {
+      EXPECT_EQ(leaves, 0u);
+      EXPECT_EQ(board.ParseSan("Kd1")->Valid, 0);
+    }
   }
 }
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "games/gamemove.h"
@@ -106,6 +107,31 @@ TEST(PooledGameMove, ComesFromBlocksOfTwentyAndGoesBack) {
   EXPECT_EQ(again->Place, 0);
   again->Delete();
   for (PooledGameMove* move : moves) move->Delete();
+}
+
+// Game records are read on more than one thread (the remote book's server
+// side): each thread's objects stay its own while others take and return.
+TEST(PooledGameMove, ThreadsNeverShareAnObject) {
+  constexpr int Threads = 4, Rounds = 200, Held = 30;
+  std::vector<std::thread> threads;
+  std::vector<int> clashes(Threads, 0);
+  for (int t = 0; t < Threads; t++)
+    threads.emplace_back([t, &clashes] {
+      for (int round = 0; round < Rounds; round++) {
+        std::vector<PooledGameMove*> mine;
+        for (int i = 0; i < Held; i++) {
+          PooledGameMove* move = PooledGameMove::Alloc();
+          if (!move) continue;
+          move->Place = t * 100000 + round * 100 + i;
+          mine.push_back(move);
+        }
+        for (int i = 0; i < static_cast<int>(mine.size()); i++)
+          if (mine[static_cast<std::size_t>(i)]->Place != t * 100000 + round * 100 + i) clashes[static_cast<std::size_t>(t)]++;
+        for (PooledGameMove* move : mine) move->Delete();
+      }
+    });
+  for (std::thread& thread : threads) thread.join();
+  for (int t = 0; t < Threads; t++) EXPECT_EQ(clashes[static_cast<std::size_t>(t)], 0) << "thread " << t;
 }
 
 }  // namespace

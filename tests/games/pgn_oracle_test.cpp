@@ -120,7 +120,7 @@ protected:
     std::string path = Scratch.Path("game.fgf");
     ASSERT_FALSE(file.Create(path.c_str(), BinFileBinary | BinFileUpdate | BinFileWrite));
     SilentGameSink silent;
-    ASSERT_FALSE(game.CompactWriteFile(file, 1, silent)) << where;
+    ASSERT_FALSE(game.CompactWriteFile(file, 1)) << where;
     file.Close();
     std::vector<unsigned char> first = Scratch.ReadBytes("game.fgf");
     ASSERT_FALSE(file.Open(path.c_str(), BinFileBinary | BinFileUpdate)) << where;
@@ -132,7 +132,7 @@ protected:
     EXPECT_EQ(Printed(Back), Printed(game)) << where;
     EXPECT_EQ(Back.GameHash, game.GameHash) << where;
     ASSERT_FALSE(file.Create(path.c_str(), BinFileBinary | BinFileUpdate | BinFileWrite));
-    ASSERT_FALSE(Back.CompactWriteFile(file, 1, silent)) << where;
+    ASSERT_FALSE(Back.CompactWriteFile(file, 1)) << where;
     file.Close();
     EXPECT_EQ(Scratch.ReadBytes("game.fgf"), first) << where;
 
