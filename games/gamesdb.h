@@ -30,6 +30,20 @@
 #include "support/binfile.h"
 #include "support/indexfile.h"
 
+// The records file: the record writer hands every record to the system as
+// it ends it, which a batch of staged games needs only once, at its commit.
+class RecordsBinFile : public BinFile32 {
+public:
+  bool Open(const char* name, int flags) override;
+  bool Create(const char* name, int flags) override;
+  bool Flush() override { return HoldFlushes ? !IsOpen() : BinFile32::Flush(); }
+  // Writes stay in the stream's buffer until Flush is called with holding off.
+  bool HoldFlushes = false;
+
+private:
+  void UseLargeBuffer();
+};
+
 class GamesDatabase {
 public:
   static constexpr std::uint32_t HeaderVersion = 1;
@@ -184,7 +198,7 @@ private:
   bool Opened = false;
   bool Writable = false;
   BinFile64 HeaderFile;
-  BinFile32 RecordsFile;
+  RecordsBinFile RecordsFile;
   BinFile32 OffsetsFile;
   std::uint64_t RecordsEnd = 0;
   IndexFile PositionIndex;

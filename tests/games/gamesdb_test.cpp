@@ -343,7 +343,15 @@ TEST_F(GamesDatabaseTest, HeaderListingParsesTheStartField) {
             "4. ? - ? *. \n   Event: ?. Site: ?. Date: ????.??.??, Round 1. \n");
 }
 
-TEST_F(GamesDatabaseTest, NamesLongerThanEightyCharactersOpenTheirOwnFiles) {
+TEST_F(GamesDatabaseTest, NamesLongerThanEightyCharactersOrNotInAsciiOpenTheirOwnFiles) {
+  GamesDatabase named(Sink);
+  ASSERT_FALSE(named.Create(Base("parties-\xc3\xa9t\xc3\xa9"), true, true));
+  ASSERT_FALSE(named.AddGame(*MakeGame(Openings[0], "J\xc3\xb6rg", "\xe9mile")));
+  named.Close();
+  ASSERT_FALSE(named.Open(Base("parties-\xc3\xa9t\xc3\xa9"), false));
+  EXPECT_EQ(named.GameCount, 1u);
+  EXPECT_TRUE(named.HasPlayerIndex());
+
   const std::string longName = std::string(60, 'a') + std::string(40, 'b');
   GamesDatabase db(Sink);
   ASSERT_FALSE(db.Create(Base(longName), false, false));
@@ -418,6 +426,19 @@ TEST_F(GamesDatabaseTest, SearchFindsMainLinesOnlySkipsDeletedGamesAndAgreesWith
   for (const auto& c : cases) EXPECT_EQ(Matches(db, c.Fen), c.Games) << c.Fen;
   ASSERT_FALSE(db.MarkDeleted(7));
   EXPECT_EQ(Matches(db, AfterE4E5), std::vector<std::uint32_t>{1});
+  db.Close();
+  {
+    // Entries a killed append left: one for a number above the count, and
+    // the number 1 met again at the end of its chain.
+    IndexFile index;
+    ASSERT_FALSE(index.Open((Base() + ".fpi").c_str(), true));
+    GameBoard start;
+    const std::uint32_t key = static_cast<std::uint32_t>(start.HashKey());
+    ASSERT_FALSE(index.Add(key & (index.BucketCount - 1), key, 1));
+    ASSERT_FALSE(index.Add(key & (index.BucketCount - 1), key, 99));
+  }
+  ASSERT_FALSE(db.Open(Base(), false));
+  EXPECT_EQ(Matches(db, cases[2].Fen), (std::vector<std::uint32_t>{1, 2, 3, 4, 5, 6}));
   db.Close();
   fs::remove(Base() + ".fpi");
   ASSERT_FALSE(db.Open(Base(), false));
@@ -525,6 +546,34 @@ TEST_F(GamesDatabaseTest, ImportRebuildsFirstFromAHundredAndOneGames) {
     ASSERT_TRUE(last);
     EXPECT_EQ(TagValue(last->Tags, TagEvent), std::string("g").append(std::to_string(c.Games)));
   }
+}
+
+// More games than one commit takes: the batches follow each other, each
+// game keeps its number, and every one is indexed.
+TEST_F(GamesDatabaseTest, ALargeImportCommitsInBatchesAndIndexesEveryGame) {
+  constexpr int Games = 20500;
+  std::ofstream(Scratch.Path("games.pgn")) << ShortGames(Games);
+  GamesDatabase db(Sink);
+  ASSERT_FALSE(db.Create(Base(), true, true));
+  ASSERT_FALSE(db.AddGame(*MakeGame(Openings[0])));
+  ASSERT_FALSE(db.ImportPgn(Scratch.Path("games.pgn").c_str()));
+  ASSERT_EQ(db.GameCount, Games + 1u);
+  EXPECT_EQ(db.PlayerCount, 2 * (Games + 1u));
+  std::uint8_t flags;
+  for (std::uint32_t g : {2u, 20001u, 20002u, Games + 1u}) {
+    auto game = db.LoadGame(g, flags);
+    ASSERT_TRUE(game) << g;
+    EXPECT_EQ(TagValue(game->Tags, TagEvent), std::string("g").append(std::to_string(g - 1)));
+  }
+  // 1. a3 a6 2. Nf3 opens every 200th game from the second on.
+  const std::string fen = EndFen("a3 a6 Nf3");
+  const auto found = Matches(db, fen.c_str());
+  ASSERT_EQ(found.size(), (Games + 199u) / 200);
+  for (std::size_t i = 0; i < found.size(); i++) EXPECT_EQ(found[i], 2 + 200 * i);
+  db.Close();
+  fs::remove(Base() + ".fpi");
+  ASSERT_FALSE(db.Open(Base(), false));
+  EXPECT_EQ(Matches(db, fen.c_str()), found);
 }
 
 TEST_F(GamesDatabaseTest, ImportSkipsABadGameWithItsLineAndKeepsTheRest) {
