@@ -132,9 +132,11 @@ TEST_F(BookSessionTest, BadRowsBeforeAGoodBook) {
   REQUIRE_DEBIAN_BOOK();
   const std::string missing = Scratch / "missing.bin";
   const auto lines =
-      UciSession("bookfile own\nbookpoly " + missing + "\nbookpoly " + DebianBook + "\n", {"position startpos"});
+      UciSession("bookclient localhost:4463\nbookfile own\nbookpoly " + missing + "\nbookpoly " + DebianBook + "\n",
+                 {"position startpos"});
   const std::vector<std::string> expected = {
       "info string Could not create book object, playing without a book",
+      "info string Opening book 'own' failed",
       "info string Opening book '" + missing + "' failed",
       std::string("info string Using opening book '") + DebianBook + "'",
   };
