@@ -42,8 +42,9 @@ void Tell(FenMessageSink* messages, bool error, const char* text) {
   if (messages) messages->Report(error, text);
 }
 
-// Each right's home: the king's and the rook's squares of the standard
-// start, and the corner the right's castling move is written with.
+// Each right's home, by CastlingSide: the king's and the rook's squares of
+// the standard start. The rook's is also the corner that GetFen's K, Q, k, q
+// stand for.
 struct CastlingHome {
   int King, Rook;
 };
@@ -68,8 +69,8 @@ void GameBoard::Reset() {
   std::memset(Squares, 0, sizeof Squares);
   RunningKey = 0;
   PieceCount = 0;
-  // Not reset by the original set-up, which left earlier values behind for a
-  // text cut short; every field starts afresh here.
+  // Every field starts afresh: a text cut short must not keep the side,
+  // en passant, rights or rook squares of the position before it.
   Side = White;
   EpSquare = -1;
   HalfMoves = 0;

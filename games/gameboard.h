@@ -56,8 +56,8 @@ public:
 
   // Set-up from FEN text; true on failure, with the reason told to messages
   // (null: silent). Builds the move list, except when the text ends before
-  // its castling field. After a failure the board holds what was read and
-  // no move list.
+  // its en-passant field (a warning; PlayMove builds it when needed). After a
+  // failure the board holds what was read and no move list.
   bool SetFen(const char* fen, FenMessageSink* messages = nullptr);
   // Placement, side, castling (K, Q, k, q, or rook-file letters as soon as a
   // castling rook is off its corner) and en passant; no counters. One buffer

@@ -86,6 +86,7 @@ TEST(GameBoardPerft, MatchesEveryReferenceCount) {
   REQUIRE_SHARED_FILE(path, "data/perft.txt");
   const auto lines = ReadPerftLines(path);
   ASSERT_GE(lines.size(), 20u);
+  int chess960 = 0;
   for (const PerftLine& line : lines) {
     SCOPED_TRACE(line.Fen);
     GameBoard board;
@@ -93,9 +94,11 @@ TEST(GameBoardPerft, MatchesEveryReferenceCount) {
     ASSERT_FALSE(board.SetFen(line.Fen.c_str(), &sink)) << sink.All();
     EXPECT_TRUE(sink.Texts.empty()) << sink.All();
     const std::string fen = board.GetFen();
+    chess960 += fen.find_first_of("ABCDEFGHabcdefgh", fen.find(' ') + 3) < fen.rfind(' ');
     EXPECT_EQ(GamePerft(board, line.Depth), line.Nodes);
     EXPECT_EQ(std::string(board.GetFen()), fen);
   }
+  EXPECT_GT(chess960, 0) << "no line with rook-file castling letters";
 }
 
 TEST(GameBoardPlay, CastlingFormsAllBecomeTheCorner) {

@@ -143,13 +143,13 @@ TEST(GameBoardPlayouts, AgreeWithTheEngineBoardInStandardChessAndChess960) {
   std::mt19937 random(20261210);
   Tally tally;
   for (int game = 0; game < 24; game++) {
-    SCOPED_TRACE("standard game " + std::to_string(game));
+    SCOPED_TRACE(std::string("standard game ").append(std::to_string(game)));
     Playout(random, Chess960Fens[518], false, 120, tally);
     if (HasFatalFailure()) return;
   }
   for (int game = 0; game < 24; game++) {
     const int number = std::uniform_int_distribution<int>(0, 959)(random);
-    SCOPED_TRACE("Chess960 game " + std::to_string(game) + ", start " + std::to_string(number));
+    SCOPED_TRACE(std::string("Chess960 game ").append(std::to_string(game)).append(", start ").append(std::to_string(number)));
     Playout(random, Chess960Fens[number], true, 120, tally);
     if (HasFatalFailure()) return;
   }
@@ -237,7 +237,7 @@ TEST(GameBoardPlayouts, SanMatchesPgnExtract) {
   ASSERT_EQ(written.size(), expected.size());
   int moves = 0;
   for (std::size_t game = 0; game < expected.size(); game++) {
-    SCOPED_TRACE("game " + std::to_string(game));
+    SCOPED_TRACE(std::string("game ").append(std::to_string(game)));
     ASSERT_EQ(written[game].size(), expected[game].size());
     for (std::size_t ply = 0; ply < expected[game].size(); ply++, moves++)
       EXPECT_EQ(expected[game][ply], written[game][ply]) << "ply " << ply;
