@@ -10,6 +10,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -143,6 +144,8 @@ bool IndexFile::Close() {
   return failed;
 }
 
+bool IndexFile::Flush() { return File && File->Flush(); }
+
 bool IndexFile::SeekTo(std::uint64_t offset) { return SeekFile(*File, offset, WideFile()); }
 
 bool IndexFile::ReadPosition(std::uint64_t& offset) {
@@ -250,37 +253,109 @@ bool IndexFile::AppendBlock(std::uint64_t linkAt, std::uint64_t& block) {
   return false;
 }
 
-bool IndexFile::Add(std::uint32_t bucket, std::uint32_t key, std::uint32_t value) {
-  if (!File || !Writable || bucket >= BucketCount || value == 0) return true;
-  if (EntrySize == 7 && value > 0xFFFFFFu) return true;
-
-  std::uint64_t block = OffsetOf(LastBlock[bucket]);
+// The block of the bucket's chain that takes the next entry: the cached last
+// block, else the first block with room, else a new block at the end.
+bool IndexFile::FindRoom(std::uint32_t bucket, std::uint64_t& block, std::uint32_t& capacity, std::uint32_t& count) {
+  block = OffsetOf(LastBlock[bucket]);
   std::uint64_t linkAt = 0;
   if (block == 0) {
     linkAt = SlotOffset(bucket);
-    if (SeekTo(linkAt) || ReadPosition(block)) return Fail();
+    if (SeekTo(linkAt) || ReadPosition(block)) return true;
   }
-  std::uint32_t capacity = 0, count = 0;
   for (;;) {
     if (block == 0) {
-      if (AppendBlock(linkAt, block)) return Fail();
+      if (AppendBlock(linkAt, block)) return true;
       capacity = NewBlockCapacity;
       count = 0;
       break;
     }
-    if (ReadBlockHeader(block, capacity, count)) return Fail();
+    if (ReadBlockHeader(block, capacity, count)) return true;
     if (count < capacity) break;
     std::uint64_t next;
-    if (ReadNextLink(block, capacity, next)) return Fail();
+    if (ReadNextLink(block, capacity, next)) return true;
     linkAt = block + BlockSize(capacity) - PositionSize();
     block = next;
   }
   LastBlock[bucket] = PositionAt(block, WideFile());
+  return false;
+}
 
-  // The entry goes in before the count that makes it visible.
-  if (SeekTo(block + 8 + std::uint64_t(count) * EntrySize) || File->WriteU32(key)) return Fail();
-  if (EntrySize == 7 ? File->WriteU24(value) : File->WriteU32(value)) return Fail();
-  if (SeekTo(block + 4) || File->WriteU32(count + 1)) return Fail();
+bool IndexFile::Add(std::uint32_t bucket, std::uint32_t key, std::uint32_t value) {
+  return AddMany(bucket, &key, &value, 1);
+}
+
+bool IndexFile::AddMany(std::uint32_t bucket, const std::uint32_t* keys, const std::uint32_t* values, std::uint32_t n) {
+  if (!File || !Writable || bucket >= BucketCount) return true;
+  for (std::uint32_t i = 0; i < n; i++)
+    if (values[i] == 0 || (EntrySize == 7 && values[i] > 0xFFFFFFu)) return true;
+
+  std::uint64_t block;
+  std::uint32_t capacity = 0, count = 0;
+  if (n > 0 && FindRoom(bucket, block, capacity, count)) return Fail();
+  std::vector<std::uint8_t> bytes;
+  while (n > 0) {
+    const std::uint32_t take = std::min(n, capacity - count);
+    bytes.assign(std::size_t(take) * EntrySize, 0);
+    for (std::uint32_t i = 0; i < take; i++) {
+      std::uint8_t* entry = &bytes[std::size_t(i) * EntrySize];
+      PutU32(entry, keys[i]);
+      for (std::uint32_t b = 0; b < EntrySize - 4; b++) entry[4 + b] = static_cast<std::uint8_t>(values[i] >> (8 * b));
+    }
+    // The entries go in before the count that makes them visible.
+    if (SeekTo(block + 8 + std::uint64_t(count) * EntrySize) || File->WriteBlock(bytes.data(), static_cast<std::uint32_t>(bytes.size())))
+      return Fail();
+    if (SeekTo(block + 4) || File->WriteU32(count + take)) return Fail();
+    keys += take;
+    values += take;
+    n -= take;
+    if (n == 0) break;
+    std::uint64_t next;
+    if (AppendBlock(block + BlockSize(capacity) - PositionSize(), next)) return Fail();
+    block = next;
+    capacity = NewBlockCapacity;
+    count = 0;
+    LastBlock[bucket] = PositionAt(block, WideFile());
+  }
+  return false;
+}
+
+bool IndexFile::DropValuesAbove(std::uint32_t limit, std::uint64_t& dropped) {
+  dropped = 0;
+  if (!File) return false;
+  if (!Writable) return true;
+  struct ChainBlock {
+    std::uint64_t At;
+    std::uint32_t Count;
+  };
+  std::vector<ChainBlock> chain;
+  for (std::uint32_t bucket = 0; bucket < BucketCount; bucket++) {
+    chain.clear();
+    std::uint64_t block;
+    if (SeekTo(SlotOffset(bucket)) || ReadPosition(block)) return Fail();
+    while (block != 0) {
+      std::uint32_t capacity, count;
+      std::uint64_t next;
+      if (ReadBlockHeader(block, capacity, count) || ReadNextLink(block, capacity, next)) return Fail();
+      chain.push_back({block, count});
+      block = next;
+    }
+    // From the end of the chain back, while its last values are too large.
+    for (std::size_t i = chain.size(); i-- > 0;) {
+      std::uint32_t kept = chain[i].Count;
+      while (kept > 0) {
+        std::uint32_t value;
+        if (SeekTo(chain[i].At + 8 + std::uint64_t(kept - 1) * EntrySize + 4) || ReadValue(value)) return Fail();
+        if (value <= limit) break;
+        kept--;
+      }
+      if (kept != chain[i].Count) {
+        if (SeekTo(chain[i].At + 4) || File->WriteU32(kept)) return Fail();
+        dropped += chain[i].Count - kept;
+      }
+      if (kept > 0) break;
+    }
+    LastBlock[bucket] = FilePos();
+  }
   return false;
 }
 

@@ -37,10 +37,20 @@ public:
   bool Open(const char* name, bool writable);
   bool Close();
   bool IsOpen() const { return File != nullptr; }
+  // Hands what Add wrote to the system, so that a caller can commit after it.
+  bool Flush();
 
   // bucket must be below BucketCount (callers pass hash & (BucketCount - 1));
   // the value must be non-zero and, in version 1, fit 24 bits.
   bool Add(std::uint32_t bucket, std::uint32_t key, std::uint32_t value);
+  // The same for n entries of one bucket, in order, with a write per block
+  // they fill instead of one per entry.
+  bool AddMany(std::uint32_t bucket, const std::uint32_t* keys, const std::uint32_t* values, std::uint32_t n);
+  // Drops the entries whose value is above limit from the ends of the
+  // chains, where such entries stand in an index of ascending values (game
+  // numbers) whose owner wrote them for an addition it never committed.
+  // dropped counts them. Writable indexes only.
+  bool DropValuesAbove(std::uint32_t limit, std::uint64_t& dropped);
 
   // A search: set SearchKey and SearchMask, FindFirst, then FindNext until it
   // answers 0. The values whose key matches come in insertion order. Nothing
@@ -83,6 +93,7 @@ private:
   bool ReadBlockHeader(std::uint64_t block, std::uint32_t& capacity, std::uint32_t& count);
   bool ReadNextLink(std::uint64_t block, std::uint32_t capacity, std::uint64_t& next);
   bool AppendBlock(std::uint64_t linkAt, std::uint64_t& block);
+  bool FindRoom(std::uint32_t bucket, std::uint64_t& block, std::uint32_t& capacity, std::uint32_t& count);
   bool ReadValue(std::uint32_t& value);
   bool NextEntry(std::uint32_t& key, std::uint32_t& value);
 

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sched.h>
 #include <sys/resource.h>
@@ -232,6 +233,14 @@ bool CpuHasPopcnt() {
 }
 
 int ProcessId() { return static_cast<int>(getpid()); }
+
+bool SyncDirectory(const char* path) {
+  const int descriptor = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (descriptor < 0) return true;
+  bool failed = ::fsync(descriptor) != 0;
+  if (::close(descriptor) != 0) failed = true;
+  return failed;
+}
 
 void SleepMilliseconds(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms < 0 ? 0 : ms)); }
 

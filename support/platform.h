@@ -77,6 +77,9 @@ void DiscoverNumaFrom(const char* nodeDirectory, int mainProcessor);
 bool LowerProcessPriority();
 bool CpuHasPopcnt();
 int ProcessId();
+// Forces a directory's entries to the disk, so that a rename or removal in
+// it outlives a crash. True on failure.
+bool SyncDirectory(const char* path);
 void SleepMilliseconds(int ms);
 
 // Standard input as a descriptor.

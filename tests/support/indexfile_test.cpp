@@ -45,6 +45,11 @@ std::vector<std::uint32_t> ValuesOfKey(IndexFile& index, std::uint32_t bucket, s
   return values;
 }
 
+Bytes ReadBytes(const std::string& name) {
+  std::ifstream in(name, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
 class IndexFileTest : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -141,6 +146,64 @@ TEST_P(IndexFileWidths, ChainGrowsBySecondBlockAndKeepsInsertionOrder) {
   EXPECT_EQ(AllValues(Index, bucket), all);
   EXPECT_EQ(ValuesOfKey(Index, bucket, 7), std::vector<std::uint32_t>{1});
   EXPECT_EQ(FileSize(), header + 2 * block);
+}
+
+// Many entries of one bucket at once fill the last block, then new ones,
+// exactly as the same entries added one by one.
+TEST_P(IndexFileWidths, AddManyWritesWhatSingleAddsWrite) {
+  std::vector<std::uint32_t> keys, values;
+  for (std::uint32_t i = 0; i < 5000; i++) {
+    keys.push_back(i * 7);
+    values.push_back(i + 1);
+  }
+  ASSERT_FALSE(Index.Create(Name.c_str(), GetParam()));
+  const std::uint32_t bucket = Index.BucketCount - 1;
+  ASSERT_FALSE(Index.Add(bucket, 1, 9));
+  ASSERT_FALSE(Index.AddMany(bucket, keys.data(), values.data(), 3000));
+  ASSERT_FALSE(Index.AddMany(bucket, keys.data() + 3000, values.data() + 3000, 2000));
+  ASSERT_FALSE(Index.AddMany(bucket, keys.data(), values.data(), 0));
+  ASSERT_FALSE(Index.Close());
+  const auto many = ReadBytes(Name);
+
+  ASSERT_FALSE(Index.Create(Name.c_str(), GetParam()));
+  ASSERT_FALSE(Index.Add(bucket, 1, 9));
+  for (std::size_t i = 0; i < keys.size(); i++) ASSERT_FALSE(Index.Add(bucket, keys[i], values[i]));
+  ASSERT_FALSE(Index.Close());
+  EXPECT_EQ(ReadBytes(Name), many);
+
+  // A zero value anywhere refuses the whole call, and nothing is written.
+  ASSERT_FALSE(Index.Open(Name.c_str(), true));
+  values[10] = 0;
+  EXPECT_TRUE(Index.AddMany(bucket, keys.data(), values.data(), 20));
+  ASSERT_FALSE(Index.Flush());
+  EXPECT_EQ(ReadBytes(Name), many);
+}
+
+// The entries of an addition the owner never committed stand at the ends of
+// its chains; dropping them leaves every other entry, and the chain grows
+// from where it was cut.
+TEST_P(IndexFileWidths, DropValuesAboveCutsTheEndsOfTheChains) {
+  ASSERT_FALSE(Index.Create(Name.c_str(), GetParam()));
+  const std::uint32_t last = Index.BucketCount - 1;
+  std::vector<std::uint32_t> kept;
+  for (std::uint32_t value = 1; value <= 2100; value++) {
+    ASSERT_FALSE(Index.Add(last, value, value));
+    if (value <= 2040) kept.push_back(value);
+  }
+  ASSERT_FALSE(Index.Add(0, 1, 3000));
+  ASSERT_FALSE(Index.Open(Name.c_str(), true));
+  std::uint64_t dropped = 0;
+  ASSERT_FALSE(Index.DropValuesAbove(2040, dropped));
+  EXPECT_EQ(dropped, 61u);  // 2041..2100, and 3000 wherever it stands
+  EXPECT_EQ(AllValues(Index, last), kept);
+  ASSERT_FALSE(Index.Add(last, 5, 2041));
+  kept.push_back(2041);
+  EXPECT_EQ(AllValues(Index, last), kept);
+  ASSERT_FALSE(Index.DropValuesAbove(5000, dropped));
+  EXPECT_EQ(dropped, 0u);
+
+  ASSERT_FALSE(Index.Open(Name.c_str(), false));
+  EXPECT_TRUE(Index.DropValuesAbove(1, dropped));
 }
 
 TEST_P(IndexFileWidths, FindFromPositionsAtTheFirstValueAtLeastTheGivenOne) {
