@@ -447,7 +447,7 @@ void BookQuelm::Display() {
 }
 
 void BookQuelm::ShowBookMoves(const GameBoard& board) {
-  ShowListing(board, OwnDatabase.IsOpen() || BigDatabase.IsOpen() ? BigDatabase.GameCount : 0, OwnDatabase.GameCount);
+  ShowListing(board, BigDatabase.IsOpen() ? BigDatabase.GameCount : 0, OwnDatabase.IsOpen() ? OwnDatabase.GameCount : 0);
 }
 
 void BookQuelm::Show() {

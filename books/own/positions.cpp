@@ -65,8 +65,9 @@ void* BookQuelmEntry::operator new(std::size_t size) {
   return entry;
 }
 
-void BookQuelmEntry::operator delete(void* entry) noexcept {
+void BookQuelmEntry::operator delete(void* entry, std::size_t size) noexcept {
   if (!entry) return;
+  if (size != sizeof(BookQuelmEntry)) return ::operator delete(entry);
   std::lock_guard<std::mutex> guard(EntryPoolLock);
   EntrySlot* slot = static_cast<EntrySlot*>(entry);
   slot->Next = FreeSlots;
@@ -401,8 +402,10 @@ bool BookPositionFile::Open(const char* base, bool writable) {
   RecordName = BaseName + ".bpf";
   SetIndexName(BaseName.c_str());
   if (FileExists(Marker(BaseName).c_str()) || FileExists((NewBase(BaseName) + ".bpf").c_str())) {
-    // A reorganisation was cut short: finish it, or drop its unfinished files.
-    if (!writable || FinishReorganise()) return Fail(2050);
+    // A reorganisation was cut short: a writable open finishes it, or drops
+    // its unfinished files. A read-only one can use the old pair only while
+    // no marker says that the new pair may have replaced part of it.
+    if (writable ? FinishReorganise() : FileExists(Marker(BaseName).c_str())) return Fail(2050);
   }
   if (Records.Open(RecordName.c_str(), writable ? BinFileBinary | BinFileUpdate : BinFileBinary)) return Fail(2044);
   Writable = writable;
