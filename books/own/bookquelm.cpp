@@ -156,7 +156,7 @@ bool BookQuelm::Close() {
 
 bool BookQuelm::Flush() {
   if (Header.PosName[0]) Positions.Flush();
-  if (ProcessedSet.IsOpen() && ProcessedSet.Writable) SyncFileToDisk(ProcessedSet.FileName);
+  if (ProcessedSet.IsOpen() && ProcessedSet.Writable && !ProcessedSet.Flush()) SyncFileToDisk(ProcessedSet.FileName);
   return false;
 }
 

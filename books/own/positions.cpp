@@ -354,7 +354,7 @@ void BookPositionFile::Close() {
 }
 
 bool BookPositionFile::Flush() {
-  if (Index.IsOpen() && Writable) SyncFileToDisk(Index.FileName);
+  if (Index.IsOpen() && Writable && !Index.Flush()) SyncFileToDisk(Index.FileName);
   if (Records.IsOpen() && Writable) Records.Flush();
   return false;
 }
@@ -541,7 +541,9 @@ bool BookPositionFile::Append(BookQuelmEntry& entry) {
     Count--;
     return Fail(2065);
   }
-  if (Index.Add(BucketOf(entry.Key), StoredKey(entry.Key), n)) return Fail(2064);
+  // Handed to the system at once: a program killed later must not take the
+  // entry of a counted record with it.
+  if (Index.Add(BucketOf(entry.Key), StoredKey(entry.Key), n) || Index.Flush()) return Fail(2064);
   return false;
 }
 
