@@ -138,7 +138,19 @@ int ConsoleFrontEnd::Run() {
   SetPost(false);
   Printer.Print(ChannelStdout, true, "\n");
   for (;;) {
+    // Between searches only idle, analysing and after-analysis are real
+    // modes; any other is the leftover of a search that did not set it back,
+    // and its handler would refuse every command.
+    if (Mode != ModeIdle && Mode != ModeAnalysing && Mode != ModeAfterAnalysis) Mode = ModeIdle;
     if (Input::IsAvailable()) {
+      if (Mode == ModeAnalysing) {
+        // The analysis handler answers 1 to leave a search and have the line
+        // read again: between searches that is no end of the dialogue.
+        const char* line = Input::ReadLine();
+        if (!line) break;
+        HandleCommandAnalysing(line);
+        continue;
+      }
       if (DispatchInput()) break;
       continue;
     }

@@ -1,0 +1,111 @@
+// The real program fed the sessions that once ended it early, wrote out of
+// bounds or overflowed: each must end with its dialogue's own last answer
+// and a clean exit, with the position and settings still sane.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine_process.h"
+#include "support/capture.h"
+
+namespace {
+
+std::string AbsoluteProgram() { return std::filesystem::absolute(EngineProgramPath()).string(); }
+
+// A session: the lines sent (the first one chooses the dialogue; a line
+// "@text" sends nothing but waits for an answer holding text, as a GUI waits
+// for the engine's move), the lines that must come back in this order, texts
+// that must not come back at all, and the last line, which is the dialogue's
+// own goodbye or sync answer.
+struct Session {
+  const char* Name;
+  std::vector<std::string> Lines;
+  std::vector<std::string> Expected;
+  std::vector<std::string> Forbidden;
+  const char* LastLine;
+};
+
+// Runs a session in its own scratch directory (no configuration file there,
+// so every setting starts at its default); the whole output comes back.
+std::vector<std::string> RunSession(const Session& session, int& exitCode) {
+  TemporaryDirectory scratch;
+  EngineProcess engine(AbsoluteProgram(), {"hostile"}, scratch.Path.string(), scratch / "stderr");
+  std::vector<std::string> output;
+  exitCode = -2;
+  if (!engine.Started()) return output;
+  for (const std::string& line : session.Lines) {
+    if (line[0] != '@') {
+      engine.Send(line);
+      continue;
+    }
+    while (auto answer = engine.ReadLine(120000)) {
+      output.push_back(*answer);
+      if (answer->find(line.substr(1)) != std::string::npos) break;
+    }
+  }
+  engine.CloseInput();
+  while (auto line = engine.ReadLine(120000)) output.push_back(*line);
+  exitCode = engine.Finish();
+  return output;
+}
+
+void ExpectSessionEndsCleanly(const Session& session) {
+  int exitCode;
+  const std::vector<std::string> output = RunSession(session, exitCode);
+  std::string transcript;
+  for (const std::string& line : output) transcript += line + "\n";
+  SCOPED_TRACE(std::string(session.Name) + ", transcript:\n" + transcript);
+
+  EXPECT_EQ(exitCode, 0);
+  std::size_t at = 0;
+  for (const std::string& expected : session.Expected) {
+    while (at < output.size() && output[at].find(expected) == std::string::npos) ++at;
+    EXPECT_LT(at, output.size()) << "missing, or out of order: " << expected;
+  }
+  for (const std::string& forbidden : session.Forbidden)
+    for (const std::string& line : output) EXPECT_EQ(line.find(forbidden), std::string::npos) << line;
+  std::string last;
+  for (const std::string& line : output)
+    if (!line.empty()) last = line;
+  // The console's prompt may stand before its goodbye on the same line.
+  const std::string wanted = session.LastLine;
+  EXPECT_TRUE(last.size() >= wanted.size() && last.compare(last.size() - wanted.size(), wanted.size(), wanted) == 0)
+      << "last line: " << last;
+}
+
+constexpr const char* StartFenLine = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -";
+const Session Sessions[] = {
+    // A line already waiting when the analysis starts is carried out, and
+    // the dialogue goes on.
+    {"console analyze then a move",
+     {"console", "analyze", "e2e4", "d", "exit", "d", "quit"},
+     {"rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq"},
+     {"ERROR"},
+     "Goodbye..."},
+    {"console analyze then undo, new, setboard",
+     {"console", "e2e4", "analyze", "undo", "new", "setboard 8/8/8/4k3/8/8/8/4K2R w K - 0 1", "exit", "d", "quit"},
+     {"8/8/8/4k3/8/8/8/4K2R w K -"},
+     {"ERROR"},
+     "Goodbye..."},
+    {"console analyze then bk", {"console", "analyze", "bk", "exit", "d", "quit"}, {StartFenLine}, {}, "Goodbye..."},
+};
+
+void PrintTo(const Session& session, std::ostream* out) { *out << session.Name; }
+
+class HostileSessionTest : public testing::TestWithParam<Session> {};
+
+TEST_P(HostileSessionTest, EndsWithTheDialoguesOwnAnswer) { ExpectSessionEndsCleanly(GetParam()); }
+
+std::string SessionName(const testing::TestParamInfo<Session>& info) {
+  std::string name;
+  for (const char* c = info.param.Name; *c; ++c) name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+  return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Reproducers, HostileSessionTest, testing::ValuesIn(Sessions), SessionName);
+
+}  // namespace
