@@ -81,6 +81,9 @@ bool SearchWhiteScore(ChessGame& game, int depth, int& whiteScore) {
   AllocateTime(game, AllocateOwnMove);
   const Move none = NoMove;
   Think(game, &none);
+  // Back to idle between the searches: a line that stopped this one is read
+  // again by the idle handler, and after the run every command works again.
+  if (ActiveFrontEnd) ActiveFrontEnd->Mode = ModeIdle;
   const int score = Statistics[0].LastScore;
   whiteScore = game.Side == 0 ? score : -score;
   return Input::IsAvailable();

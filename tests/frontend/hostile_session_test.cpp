@@ -92,6 +92,17 @@ const Session Sessions[] = {
      {"ERROR"},
      "Goodbye..."},
     {"console analyze then bk", {"console", "analyze", "bk", "exit", "d", "quit"}, {StartFenLine}, {}, "Goodbye..."},
+    // After a learning run every command works again.
+    {"console deeplearn then commands",
+     {"console", "deeplearn 1", "d", "new", "e2e4", "d", "quit"},
+     {StartFenLine, "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq"},
+     {"Command not accepted"},
+     "Goodbye..."},
+    {"console learn then commands",
+     {"console", "learn 1", "d", "?", "result 1-0", "d", "quit"},
+     {StartFenLine, StartFenLine},
+     {"Command not accepted"},
+     "Goodbye..."},
 };
 
 void PrintTo(const Session& session, std::ostream* out) { *out << session.Name; }
