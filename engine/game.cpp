@@ -82,6 +82,25 @@ bool ChessGame::PlayMove(const Move& move) {
   return true;
 }
 
+void ChessGame::SetVariant(int variant) {
+  if (variant == ChessVariant) return;
+  ChangeVariant(variant);
+  // The moves played so far were made under the other rules: taking one back
+  // could restore a right whose king or rook the new rules look for
+  // elsewhere. The game goes on from here as a new one.
+  if (GamePly > 0) {
+    char fen[96];
+    std::snprintf(fen, sizeof fen, "%s", GetFEN());
+    const int variantBefore = Settings::DefaultVariant;
+    Settings::DefaultVariant = variant;
+    SetFEN(fen);
+    Settings::DefaultVariant = variantBefore;
+    return;
+  }
+  std::snprintf(StartFen, sizeof(StartFen), "%s", GetFEN());
+  Refresh();
+}
+
 bool ChessGame::TakeBack() {
   if (GamePly == 0) return false;
   --GamePly;

@@ -52,6 +52,9 @@ public:
   // False (nothing changed) for a move that is not a legal move of the
   // current list, or in a game already 800 plies long. A move other than the next one of the redo line cuts that line.
   bool PlayMove(const Move& move);
+  // Plays on under normal chess or Chess960 rules from the current position;
+  // the one door for every dialogue's variant switch.
+  void SetVariant(int variant);
   bool TakeBack();
   // Mate, stalemate, repetition and fifty-move rule: stores the verdict in
   // the game and in result, true when the game is over.

@@ -424,7 +424,7 @@ int ConsoleFrontEnd::HandleCommand(const char* line) {
     const char* variant = words.Rest();
     if (!variant) return missing(), 0;
     Settings::DefaultVariant = Is(variant, "fischerandom") ? VariantChess960 : VariantNormal;
-    Game.ChessVariant = Settings::DefaultVariant;
+    Game.SetVariant(Settings::DefaultVariant);
     if (!Is(variant, "off") && !Is(variant, "fischerandom")) print("Variant unknown\n");
   } else if (Is(command, "xboard")) {
     return HandOver(new XboardFrontEnd);

@@ -550,7 +550,7 @@ const UciOptionEffect UciOptionEffects[] = {
     {"UCI_Chess960",
      [](UciFrontEnd& uci, int, bool check) {
        Settings::DefaultVariant = check ? 1 : 0;
-       uci.Game.ChessVariant = Settings::DefaultVariant;
+       uci.Game.SetVariant(Settings::DefaultVariant);
      }},
 };
 

@@ -415,7 +415,7 @@ int XboardFrontEnd::HandleCommand(const char* line) {
         SendError("variant", text);
       }
     }
-    Game.ChessVariant = Settings::DefaultVariant;
+    Game.SetVariant(Settings::DefaultVariant);
   } else if (Is(c, "quit")) {
     Quit();
     return 1;

@@ -78,6 +78,10 @@ void ExpectSessionEndsCleanly(const Session& session) {
 }
 
 constexpr const char* StartFenLine = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -";
+// A Chess960 game whose castling rights name rooks on h- and f-files, with
+// the kings on g1 and g8: under normal rules none of them can be played.
+constexpr const char* Chess960Fen = "bqnb1rkr/pp3ppp/3ppn2/2p5/5P2/P2P4/NPP1P1PP/BQ1BNRKR w HFhf - 2 9";
+
 const Session Sessions[] = {
     // A line already waiting when the analysis starts is carried out, and
     // the dialogue goes on.
@@ -102,6 +106,26 @@ const Session Sessions[] = {
      {"console", "learn 1", "d", "?", "result 1-0", "d", "quit"},
      {StartFenLine, StartFenLine},
      {"Command not accepted"},
+     "Goodbye..."},
+    // Switching the variant under a Chess960 position keeps only the rights
+    // the new rules can play.
+    {"uci Chess960 position switched to normal",
+     {"uci", std::string("position fen ") + Chess960Fen, "setoption name UCI_Chess960 value false", "go depth 5",
+      "isready", "quit"},
+     {"bestmove "},
+     {"bestmove 0000", "Error"},
+     "readyok"},
+    {"xboard Chess960 position switched to normal",
+     {"xboard", "protover 2", "variant fischerandom", std::string("setboard ") + Chess960Fen, "variant normal", "sd 5",
+      "go", "@move ", "ping 1", "quit"},
+     {"move ", "pong 1"},
+     {"Illegal", "Error"},
+     "pong 1"},
+    {"console Chess960 position switched to normal",
+     {"console", "variant fischerandom", std::string("setboard ") + Chess960Fen, "variant off", "d", "sd 4", "go",
+      "@Computer's move: ", "quit"},
+     {"bqnb1rkr/pp3ppp/3ppn2/2p5/5P2/P2P4/NPP1P1PP/BQ1BNRKR w - -", "Computer's move: "},
+     {"ERROR"},
      "Goodbye..."},
 };
 
