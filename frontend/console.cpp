@@ -25,6 +25,7 @@
 #include "engine/timeman.h"
 #include "engine/tt.h"
 #include "frontend/bench.h"
+#include "frontend/clockinput.h"
 #include "frontend/learncommands.h"
 #include "frontend/settings.h"
 #include "frontend/uci.h"
@@ -291,12 +292,11 @@ int ConsoleFrontEnd::HandleCommand(const char* line) {
     const char* time = moves ? words.Word() : nullptr;
     const char* increment = time ? words.Word() : nullptr;
     if (!increment) return missing(), 0;
-    int base = std::atoi(time) * 60;
-    if (const char* colon = std::strchr(time, ':')) base += std::atoi(colon + 1);
-    ClockSettings::MovesToGo = std::atoi(moves);
+    const std::int32_t base = ClockInput::LevelBaseSeconds(time);
+    ClockSettings::MovesToGo = ClockInput::MovesPerControl(ClockInput::Number(moves));
     ClockSettings::BaseSeconds = base;
-    ClockSettings::IncrementMs = std::atoi(increment) * 1000;
-    ClockSettings::TimeLeftMs = base * 1000;
+    ClockSettings::IncrementMs = ClockInput::IncrementMsOfSeconds(static_cast<double>(ClockInput::Number(increment)));
+    ClockSettings::TimeLeftMs = ClockInput::ClockMs(std::int64_t{base} * 1000);
     ClockSettings::FixedDepth = 0;
     ClockSettings::Unused = 0;
   } else if (Is(command, "moves")) {
@@ -391,7 +391,7 @@ int ConsoleFrontEnd::HandleCommand(const char* line) {
     const char* seconds = words.Word();
     if (!seconds) return missing(), 0;
     ClockSettings::MovesToGo = -1;
-    ClockSettings::BaseSeconds = std::atoi(seconds);
+    ClockSettings::BaseSeconds = ClockInput::BaseSeconds(ClockInput::Number(seconds));
     ClockSettings::IncrementMs = 0;
     ClockSettings::FixedDepth = 0;
     ClockSettings::Unused = 0;
