@@ -19,6 +19,7 @@
 #include "engine/stats.h"
 #include "engine/timeman.h"
 #include "engine/tt.h"
+#include "frontend/clockinput.h"
 #include "frontend/settings.h"
 #include "frontend/startup.h"
 #include "frontend/tokens.h"
@@ -476,7 +477,8 @@ void UciFrontEnd::Go(const char* line) {
     } else if (keyword == "winc" || keyword == "binc") {
       if ((keyword == "winc") == whiteToMove) increment = value;
     } else if (keyword == "movestogo") {
-      movesToGo = value;
+      // Added to the moves played below: a hostile count must not overflow.
+      movesToGo = ClockInput::MovesPerControl(ClockInput::Number(valueText));
       ClockSettings::MovesToGoReceived = value;
     } else if (keyword == "depth") {
       depth = value;

@@ -127,6 +127,21 @@ const Session Sessions[] = {
      {"bqnb1rkr/pp3ppp/3ppn2/2p5/5P2/P2P4/NPP1P1PP/BQ1BNRKR w - -", "Computer's move: "},
      {"ERROR"},
      "Goodbye..."},
+    // Hostile clock words still give a search and its move.
+    {"uci movestogo at the top of int",
+     {"uci", "position startpos moves e2e4 e7e5", "go wtime 1000 btime 1000 movestogo 2147483647", "@bestmove",
+      "isready", "quit"},
+     {"bestmove "},
+     {"bestmove 0000"},
+     "readyok"},
+    {"xboard hostile level and time",
+     {"xboard", "protover 2", "new", "level 0 35791:2147483647 1e300", "time 1000000000", "otim 1000000000", "sd 3",
+      "go", "@move ", "ping 7", "quit"},
+     {"move "},
+     {"Error"},
+     "pong 7"},
+    {"console hostile level", {"console", "level 40 5 9999999", "sd 3", "go", "@Computer's move: ", "quit"},
+     {"Computer's move: "}, {"ERROR"}, "Goodbye..."},
 };
 
 void PrintTo(const Session& session, std::ostream* out) { *out << session.Name; }
