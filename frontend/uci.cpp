@@ -3,6 +3,8 @@
 // "readyok" of an idle engine, which is written straight out.
 #include "frontend/uci.h"
 
+#include <algorithm>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -508,8 +510,6 @@ struct UciOptionEffect {
   void (*Apply)(UciFrontEnd& uci, int value, bool check);
 };
 
-int AtLeastZero(int value) { return value < 0 ? 0 : value; }
-
 // SyzygyPath, Clear Hash and UCI_ShowRefutations have forms of their own.
 const UciOptionEffect UciOptionEffects[] = {
     {"Hash",
@@ -520,7 +520,10 @@ const UciOptionEffect UciOptionEffects[] = {
     {"Ponder", [](UciFrontEnd&, int, bool check) { Settings::Ponder = check; }},
     {"Learning", [](UciFrontEnd&, int, bool check) { Settings::Learning = check; }},
     {"Nullmove", [](UciFrontEnd&, int, bool check) { Settings::DoNullMove = check; }},
-    {"NullBase", [](UciFrontEnd&, int value, bool) { Settings::NullBase = value < 1 ? 0 : value; }},
+    {"NullBase",
+     [](UciFrontEnd&, int value, bool) {
+       Settings::NullBase = value < 1 ? 0 : std::min(value, Settings::MaxNullBase);
+     }},
     {"NullProgress", [](UciFrontEnd&, int value, bool) { Settings::NullProgress = Clamp(value, 0, 16); }},
     {"PruneSecure",
      [](UciFrontEnd&, int value, bool) {
@@ -532,10 +535,12 @@ const UciOptionEffect UciOptionEffects[] = {
     {"Singular", [](UciFrontEnd&, int, bool check) { Settings::Singular = check; }},
     {"SingExtension", [](UciFrontEnd&, int value, bool) { Settings::SingExtension = Clamp(value, 0, 4); }},
     {"SingMargin", [](UciFrontEnd&, int value, bool) { Settings::SingMargin = Clamp(value, 25, 400); }},
-    {"LMRPV", [](UciFrontEnd&, int value, bool) { Settings::LmrPv = AtLeastZero(value); }},
-    {"LMRExtraPV", [](UciFrontEnd&, int value, bool) { Settings::LmrExtraPv = AtLeastZero(value); }},
-    {"LMRScout", [](UciFrontEnd&, int value, bool) { Settings::LmrScout = AtLeastZero(value); }},
-    {"LMRExtraScout", [](UciFrontEnd&, int value, bool) { Settings::LmrExtraScout = AtLeastZero(value); }},
+    {"LMRPV", [](UciFrontEnd&, int value, bool) { Settings::LmrPv = Clamp(value, 0, Settings::MaxLmrPv); }},
+    {"LMRExtraPV",
+     [](UciFrontEnd&, int value, bool) { Settings::LmrExtraPv = Clamp(value, 0, Settings::MaxLmrExtraPv); }},
+    {"LMRScout", [](UciFrontEnd&, int value, bool) { Settings::LmrScout = Clamp(value, 0, Settings::MaxLmrScout); }},
+    {"LMRExtraScout",
+     [](UciFrontEnd&, int value, bool) { Settings::LmrExtraScout = Clamp(value, 0, Settings::MaxLmrExtraScout); }},
     // The search keeps 20 lines; a count beyond them would run off its table.
     {"MultiPV", [](UciFrontEnd&, int value, bool) { Settings::MultiPv = Clamp(value, 1, MultiPvLines); }},
     {"Threads", [](UciFrontEnd&, int value, bool) { Settings::Cpus = Clamp(value, 1, 32); }},
@@ -617,5 +622,8 @@ void UciFrontEnd::SetOption(const char* line) {
     SendError("setoption", "Missing Parameter");
     return;
   }
-  effect->Apply(*this, std::atoi(valueText), Is(valueText, "true"));
+  // Read saturating, so that a number beyond int clamps to the top of its
+  // range instead of wrapping to some other value.
+  const long long value = std::strtoll(valueText, nullptr, 10);
+  effect->Apply(*this, static_cast<int>(std::clamp<long long>(value, INT_MIN, INT_MAX)), Is(valueText, "true"));
 }

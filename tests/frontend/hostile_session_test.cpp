@@ -142,6 +142,14 @@ const Session Sessions[] = {
      "pong 7"},
     {"console hostile level", {"console", "level 40 5 9999999", "sd 3", "go", "@Computer's move: ", "quit"},
      {"Computer's move: "}, {"ERROR"}, "Goodbye..."},
+    // Search settings at the top of int no longer overflow the node search.
+    {"uci search options at the top of int",
+     {"uci", "setoption name LMRScout value 2147483647", "setoption name LMRPV value 2147483647",
+      "setoption name LMRExtraScout value 2147483647", "setoption name LMRExtraPV value 2147483647",
+      "setoption name NullBase value 2147483647", "position startpos", "go depth 6", "@bestmove", "isready", "quit"},
+     {"bestmove "},
+     {"bestmove 0000"},
+     "readyok"},
 };
 
 void PrintTo(const Session& session, std::ostream* out) { *out << session.Name; }
