@@ -22,14 +22,24 @@ public:
 
   char* LearningFileName = nullptr;  // null until the first Load
 
-  // What the last Load found: records taken, records refused for a depth no
-  // search can have, and the bytes of a part record at the end.
+  // What the last Load found: records kept in the table (new positions or
+  // merged into known ones), records refused for a depth no search can have,
+  // records rejected for a score beyond the limits, records dropped because
+  // their bucket was full, and the bytes of a part record at the end.
   std::uint32_t RecordsRead = 0;
   std::uint32_t RecordsRefused = 0;
+  std::uint32_t RecordsRejected = 0;
+  std::uint32_t RecordsDropped = 0;
   std::uint32_t TrailingBytes = 0;
 
 private:
   const char* FileName();
+  struct ReadCounts {
+    std::uint32_t Kept = 0, Refused = 0, Rejected = 0, Dropped = 0, Trailing = 0;
+  };
+  // Reads the file's sound records into the table and counts what it found;
+  // true when the file cannot be opened.
+  bool ReadInto(const char* name, ReadCounts& counts);
 };
 
 // Start-up with learning on: makes the run's table, reads the learning file
