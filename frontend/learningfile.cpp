@@ -59,7 +59,7 @@ const char* LearningFile::FileName() {
   return LearningFileName ? LearningFileName : DefaultName;
 }
 
-bool LearningFile::ReadInto(const char* name, ReadCounts& counts) {
+bool LearningFile::ReadInto(const char* name, bool tablePrevails, ReadCounts& counts) {
   counts = {};
   BinFile64 file;
   if (file.Open(name, BinFileBinary)) return true;
@@ -85,6 +85,8 @@ bool LearningFile::ReadInto(const char* name, ReadCounts& counts) {
       }
       const KeyPair key{entry.Hashkey, entry.Pawnkey};
       ++offered;
+      int score, depth;
+      if (tablePrevails && Find(key, score, depth) && depth >= entry.Depth) continue;
       Add(key, entry.Score, entry.Depth);
     }
     // Nothing searches while the file is read, so the arrays outgrown
@@ -101,7 +103,7 @@ bool LearningFile::ReadInto(const char* name, ReadCounts& counts) {
 bool LearningFile::Load() {
   const char* name = FileName();
   ReadCounts counts;
-  const bool failed = ReadInto(name, counts);
+  const bool failed = ReadInto(name, false, counts);
   RecordsRead = counts.Kept;
   RecordsRefused = counts.Refused;
   RecordsRejected = counts.Rejected;
@@ -140,6 +142,11 @@ bool LearningFile::Save() {
       WriteLearningLog(false, "Not able to open the learning file '%s'\n", name);
       return true;
   }
+  // Another engine in this directory may have saved since this one loaded:
+  // its records join the table before the file is replaced. No file yet is
+  // nothing to merge.
+  ReadCounts merged;
+  ReadInto(name, true, merged);
 
   auto chunk = std::make_unique<unsigned char[]>(RecordSize * RecordsPerChunk);
   int filled = 0;

@@ -16,6 +16,7 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "engine/learning_helpers.h"
 #include "engine/stub_front_end.h"
@@ -205,7 +206,8 @@ TEST_F(LearningFileTest, ASaveWaitsForAnotherSaverAndThenSkipsLeavingTheFileAlon
   close(other);
   EXPECT_FALSE(table->Close());
   EXPECT_EQ(table->EntryCount, 0u);
-  EXPECT_EQ(FileBytes(), Record(2, 2, 2, 2));
+  // The other program's record is kept beside this table's.
+  EXPECT_EQ(FileBytes(), Record(1, 1, 1, 1) + Record(2, 2, 2, 2));
   int score, depth;
   EXPECT_FALSE(table->Find(Key(2, 2), score, depth));
 }
@@ -219,6 +221,80 @@ TEST_F(LearningFileTest, ASaveThatCannotWriteKeepsTheOldFileAndTheTable) {
   EXPECT_EQ(table->EntryCount, 1u);
   EXPECT_EQ(FileBytes(), Record(1, 1, 1, 1));
   std::filesystem::remove("quelm.plf.tmp");
+}
+
+// Two engines in one directory (a GUI's self-play, a tournament manager):
+// each save merges what the other saved meanwhile instead of writing over
+// it. Of two records of one position the deeper wins, at equal depth the
+// saving table's own.
+TEST_F(LearningFileTest, TwoEnginesSavingIntoOneDirectoryKeepBothTables) {
+  auto first = std::make_unique<LearningFile>();
+  auto second = std::make_unique<LearningFile>();
+  EXPECT_TRUE(first->Load());  // no file yet
+  EXPECT_TRUE(second->Load());
+  first->Add(Key(1, 1), 10, 8);
+  first->Add(Key(3, 3), 30, 8);
+  first->Add(Key(4, 4), 40, 16);
+  second->Add(Key(2, 2), 20, 8);
+  second->Add(Key(3, 3), 33, 12);
+  second->Add(Key(4, 4), 44, 16);
+  ASSERT_FALSE(first->Save());
+  ASSERT_FALSE(second->Save());
+
+  auto reader = std::make_unique<LearningFile>();
+  ASSERT_FALSE(reader->Load());
+  EXPECT_EQ(reader->RecordsRead, 4u);
+  EXPECT_TRUE(Holds(*reader, Key(1, 1), 10, 8));
+  EXPECT_TRUE(Holds(*reader, Key(2, 2), 20, 8));
+  EXPECT_TRUE(Holds(*reader, Key(3, 3), 33, 12));
+  EXPECT_TRUE(Holds(*reader, Key(4, 4), 44, 16));
+
+  // The first saves again: it takes the deeper result, keeps its own at
+  // equal depth, and loses nothing of the second's. (A table saves when it
+  // goes, so the reader goes first.)
+  reader.reset();
+  ASSERT_FALSE(first->Save());
+  EXPECT_TRUE(Holds(*first, Key(3, 3), 33, 12));
+  EXPECT_TRUE(Holds(*first, Key(4, 4), 40, 16));
+  reader = std::make_unique<LearningFile>();
+  ASSERT_FALSE(reader->Load());
+  EXPECT_EQ(reader->RecordsRead, 4u);
+  EXPECT_TRUE(Holds(*reader, Key(2, 2), 20, 8));
+  EXPECT_TRUE(Holds(*reader, Key(4, 4), 40, 16));
+}
+
+// The same with real processes saving at the same time, game after game.
+TEST_F(LearningFileTest, EnginesSavingAtOnceLoseNoRecords) {
+  constexpr int Engines = 4, Games = 25, PositionsPerGame = 40;
+  std::vector<pid_t> children;
+  for (int engine = 0; engine < Engines; ++engine) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      auto table = std::make_unique<LearningFile>();
+      table->LockWaitMs = 60000;
+      table->Load();
+      for (int game = 0; game < Games; ++game) {
+        for (int i = 0; i < PositionsPerGame; ++i) {
+          const std::uint64_t id = (static_cast<std::uint64_t>(engine) * Games + game) * PositionsPerGame + i;
+          table->Add(Key(id * 0x9e3779b97f4a7c15ull, id), static_cast<int>(id % 1000), 8);
+        }
+        if (table->Save()) _exit(1);
+      }
+      _exit(0);
+    }
+    children.push_back(child);
+  }
+  for (pid_t child : children) {
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  auto table = std::make_unique<LearningFile>();
+  ASSERT_FALSE(table->Load());
+  EXPECT_EQ(table->RecordsRead, static_cast<std::uint32_t>(Engines * Games * PositionsPerGame));
+  for (std::uint64_t id = 0; id < Engines * Games * PositionsPerGame; ++id)
+    EXPECT_TRUE(Holds(*table, Key(id * 0x9e3779b97f4a7c15ull, id), static_cast<int>(id % 1000), 8)) << id;
 }
 
 // A program killed in the middle of saving a large table leaves the old file
