@@ -152,6 +152,7 @@ int UciFrontEnd::Run() {
         Search();
         break;
       default: {
+        ApplyQueuedOptions();
         if (PendingReply) {
           Printer.Print(ChannelStdout, true, "readyok\n");
           PendingReply = 0;
@@ -333,9 +334,21 @@ int UciFrontEnd::HandleCommand(const char* line) {
   return 0;
 }
 
+void UciFrontEnd::ApplyQueuedOptions() {
+  while (!QueuedOptions.empty()) {
+    const std::string line = QueuedOptions.front();
+    QueuedOptions.pop_front();
+    SetOption(line.c_str());
+  }
+}
+
 int UciFrontEnd::HandleCommandThinking(const char* line) {
   Tokens tokens(line);
   const char* command = tokens.Next();
+  if (Is(command, "setoption")) {
+    QueuedOptions.emplace_back(line);
+    return 0;
+  }
   if (Is(command, "quit")) {
     Input::ReprocessLastLine = true;
     return 1;
@@ -348,6 +361,10 @@ int UciFrontEnd::HandleCommandPondering(const char* line) {
   Tokens tokens(line);
   const char* command = tokens.Next();
   if (!command || Is(command, "debug")) return 0;
+  if (Is(command, "setoption")) {
+    QueuedOptions.emplace_back(line);
+    return 0;
+  }
   if (Is(command, "quit")) {
     Input::ReprocessLastLine = true;
     return 1;

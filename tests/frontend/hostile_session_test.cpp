@@ -150,6 +150,20 @@ const Session Sessions[] = {
      {"bestmove "},
      {"bestmove 0000"},
      "readyok"},
+    // An option set during a search takes effect after it, as in xboard.
+    {"uci setoption while thinking",
+     {"uci", "position startpos", "go infinite", "setoption name MultiPV value 3", "stop", "@bestmove",
+      "position startpos", "go depth 3", "@bestmove", "isready", "quit"},
+     {"bestmove ", "info multipv 3 ", "bestmove "},
+     {"Unknown command"},
+     "readyok"},
+    {"uci setoption while pondering",
+     {"uci", "position startpos moves e2e4 e7e5", "go ponder wtime 100000 btime 100000",
+      "setoption name MultiPV value 2", "stop", "@bestmove", "position startpos", "go depth 3", "@bestmove", "isready",
+      "quit"},
+     {"bestmove ", "info multipv 2 ", "bestmove "},
+     {"Unknown command"},
+     "readyok"},
 };
 
 void PrintTo(const Session& session, std::ostream* out) { *out << session.Name; }
