@@ -100,7 +100,7 @@ int LearnedDepth(const ChessGame& game, int depth) {
 
 // Takes back one move, never behind the private game's start.
 void TakeBackOne(ChessGame& game) {
-  if (game.GamePly > 0) game.TakeBack();
+  game.TakeBack();
 }
 
 }  // namespace
@@ -163,7 +163,8 @@ void Learn(ChessGame* game, int depth) {
         TakeBackOne(*work);
       }
       // Back at the start, whatever the line's length was.
-      while (work->GamePly > 0) work->TakeBack();
+      while (work->TakeBack()) {
+      }
 
       ActiveLearning->Save();
       ++counter;

@@ -467,7 +467,7 @@ void UciFrontEnd::Go(const char* line) {
     if (Is(token, "ponder")) {
       Mode = ModePondering;
       ponder = true;
-      FrontEnd::PonderMove = Game.GamePly > 0 ? Game.Undo[Game.GamePly - 1].Move : NoMove;
+      FrontEnd::PonderMove = Game.LastMove();
       continue;
     }
     if (Is(token, "infinite")) {

@@ -496,7 +496,7 @@ int XboardFrontEnd::HandleCommand(const char* line) {
   } else if (Is(c, "undo")) {
     Game.TakeBack();
   } else if (Is(c, "remove")) {
-    if (Game.GamePly >= 2) {
+    if (Game.UndoablePlies() >= 2) {
       Game.TakeBack();
       Game.TakeBack();
     }
@@ -638,7 +638,7 @@ int XboardFrontEnd::HandleCommandAfterAnalysis(const char* line) {
   if (Is(command, "undo")) {
     Game.TakeBack();
   } else if (Is(command, "remove")) {
-    if (Game.GamePly >= 2) {
+    if (Game.UndoablePlies() >= 2) {
       Game.TakeBack();
       Game.TakeBack();
     }

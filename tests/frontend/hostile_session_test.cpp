@@ -82,6 +82,16 @@ constexpr const char* StartFenLine = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBN
 // the kings on g1 and g8: under normal rules none of them can be played.
 constexpr const char* Chess960Fen = "bqnb1rkr/pp3ppp/3ppn2/2p5/5P2/P2P4/NPP1P1PP/BQ1BNRKR w HFhf - 2 9";
 
+// "position startpos moves ..." with a legal game of that many plies: the
+// knights go out and back, 400 and more moves without an end a GUI must
+// claim.
+std::string LongGamePosition(int plies) {
+  static constexpr const char* Cycle[4] = {"g1f3", "g8f6", "f3g1", "f6g8"};
+  std::string line = "position startpos moves";
+  for (int ply = 0; ply < plies; ++ply) line += std::string(" ") + Cycle[ply % 4];
+  return line;
+}
+
 const Session Sessions[] = {
     // A line already waiting when the analysis starts is carried out, and
     // the dialogue goes on.
@@ -163,6 +173,18 @@ const Session Sessions[] = {
       "quit"},
      {"bestmove ", "info multipv 2 ", "bestmove "},
      {"Unknown command"},
+     "readyok"},
+    // Games longer than the key history go on: move 401 and beyond get a
+    // real answer.
+    {"uci game of 800 plies",
+     {"uci", LongGamePosition(800), "go depth 3", "@bestmove", "isready", "quit"},
+     {"bestmove "},
+     {"bestmove 0000", "Move not found", "Error"},
+     "readyok"},
+    {"uci game of 1203 plies",
+     {"uci", LongGamePosition(1203), "go depth 3", "@bestmove", "isready", "quit"},
+     {"bestmove "},
+     {"bestmove 0000", "Move not found", "Error"},
      "readyok"},
 };
 
