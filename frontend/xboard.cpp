@@ -462,10 +462,10 @@ int XboardFrontEnd::HandleCommand(const char* line) {
     ClockSettings::IncrementMs = 0;
     ClockSettings::Unused = 0;
   } else if (Is(c, "time")) {
-    // Centiseconds.
     if (const char* v = value()) ClockSettings::TimeLeftMs = ClockInput::ClockMsOfCentiseconds(ClockInput::Number(v));
   } else if (Is(c, "otim")) {
-    if (const char* v = value()) ClockSettings::OpponentTimeMs = ClockInput::ClockMsOfCentiseconds(ClockInput::Number(v));
+    if (const char* v = value())
+      ClockSettings::OpponentTimeMs = ClockInput::ClockMsOfCentiseconds(ClockInput::Number(v));
   } else if (Is(c, "usermove") || Is(c, "?") || Is(c, "bk") || Is(c, "pause") || Is(c, "resume")) {
     SendError(c, "Command not supported");
   } else if (Is(c, "ping")) {

@@ -142,7 +142,8 @@ std::vector<std::string> XboardCommand(Draw& d) {
     case 11: return {"setboard " + d.Fen()};
     case 12: return {"variant " + d.Word({"fischerandom", "normal", "nocastle", "crazyhouse", ""})};
     case 13: return {"result " + d.Word({"1-0 {White mates}", "0-1", "1/2-1/2 {Draw}", "*", ""})};
-    case 14: return {d.Word({"protover 2", "protover", "accepted ping", "rejected setboard", "name Fuzz", "rating 2000 1900"})};
+    case 14:
+      return {d.Word({"protover 2", "protover", "accepted ping", "rejected setboard", "name Fuzz", "rating 2000 1900"})};
     case 15: return {"ics " + d.Word({"-", "freechess.org", ""})};
     case 16: return {"memory " + d.Word({"1", "4", "16", "-1"})};
     case 17: return {"cores " + d.Word({"1", "2", "0"})};
