@@ -108,11 +108,13 @@ constexpr int EasyMoveRiseLimit = 100;
 }  // namespace
 
 void Think(ChessGame& game, const Move* ponderMove) {
-  // Step 1. Search a copy, so the front end's game stays as it was, and
-  // bring the pool to the thread count the settings ask for before waking
-  // it.
+  // Step 1. Search a copy, so the front end's game stays as it was (the copy
+  // of a very long game keeps only the key history that can still matter,
+  // so the search has its room), and bring the pool to the thread count the
+  // settings ask for before waking it.
   auto copy = std::make_unique<ChessGame>();
   *copy = game;
+  copy->KeepRoomForSearch();
 
   if (Settings::Cpus != ThreadCount.load()) {
     if (SetNumberOfThreads(Settings::Cpus)) Info("ERROR: Could not set the requested number of threads\n");

@@ -272,6 +272,10 @@ void Position::SetupCastling() {
   for (const RightInfo& r : Rights) {
     if (!(Castling & r.Right)) continue;
     int& rookSquare = CastleRookSquare[CastleRookSlot(r.Colour, r.QueenSide)];
+    // Normal chess castles with the corner rook only: a nearer rook of the
+    // same side must not take the right over.
+    if (rookSquare == -1 && ChessVariant == VariantNormal && Board[r.Corner] == PieceCode(r.Colour, Rook))
+      rookSquare = r.Corner;
     if (rookSquare == -1) {
       const int row = r.Colour == White ? 7 : 0, step = r.QueenSide ? -1 : 1;
       const int rook = PieceCode(r.Colour, Rook);
@@ -294,20 +298,7 @@ void Position::SetupCastling() {
   CheckCache = -1;
 }
 
-bool Position::CheckLegality() {
-  if (CountOf(PieceCode(White, King)) != 1) {
-    SetMessage(*this, "Illegal position, no white king\n");
-    return false;
-  }
-  if (CountOf(PieceCode(Black, King)) != 1) {
-    SetMessage(*this, "Illegal position, no black king\n");
-    return false;
-  }
-  if (IsAttacked(KingSquare(Side ^ 1), Side)) {
-    SetMessage(*this, "Illegal position, side to move gives check\n");
-    return false;
-  }
-
+void Position::DropUnplayableCastling() {
   const int oldCastling = Castling;
   auto drop = [this](int right, const char* text) {
     if (!(Castling & right)) return;
@@ -354,6 +345,33 @@ bool Position::CheckLegality() {
   }
   // Dropped rights change the key.
   if (Castling != oldCastling) Hashkey ^= ZobristKeys.Castling[oldCastling] ^ ZobristKeys.Castling[Castling];
+}
+
+void Position::ChangeVariant(int variant) {
+  ChessVariant = variant;
+  // The rook squares are found again from the board: normal chess needs the
+  // corners, and Chess960 keeps the squares its rights were given with.
+  if (variant == VariantNormal)
+    for (int& square : CastleRookSquare) square = -1;
+  DropUnplayableCastling();
+  SetupCastling();
+}
+
+bool Position::CheckLegality() {
+  if (CountOf(PieceCode(White, King)) != 1) {
+    SetMessage(*this, "Illegal position, no white king\n");
+    return false;
+  }
+  if (CountOf(PieceCode(Black, King)) != 1) {
+    SetMessage(*this, "Illegal position, no black king\n");
+    return false;
+  }
+  if (IsAttacked(KingSquare(Side ^ 1), Side)) {
+    SetMessage(*this, "Illegal position, side to move gives check\n");
+    return false;
+  }
+
+  DropUnplayableCastling();
 
   for (int square = 0; square < 64; ++square)
     if (Board[square] == UndefinedSquare) {

@@ -4,10 +4,15 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
+#include "engine/movepick.h"
 #include "engine/movetext.h"
 #include "frontend/settings.h"
 #include "support/output.h"
+
+static_assert(SearchHistoryRoom > MaxPly + 1, "the search must find room for its plies after the game's");
+static_assert(KeptHistoryPlies + SearchHistoryRoom < MaxGamePlies, "cutting the window must make room");
 
 namespace {
 
@@ -41,6 +46,7 @@ bool AnyLegalMove(Position& pos, const MoveList& list) {
 ChessGame::ChessGame() {
   GamePly = 0;
   HighestPly = 0;
+  WindowStart = 0;
   ChessVariant = VariantNormal;
   Moves.Count = 0;
   Moves.Cursor = 0;
@@ -55,6 +61,7 @@ void ChessGame::SetStartPosition() {
   Outcome = {};
   GamePly = 0;
   HighestPly = 0;
+  WindowStart = 0;
   Refresh();
 }
 
@@ -64,28 +71,64 @@ bool ChessGame::SetFEN(const char* fen) {
   Outcome = {};
   GamePly = 0;
   HighestPly = 0;
+  WindowStart = 0;
   Refresh();
   return false;
 }
 
+void ChessGame::ForgetOldestPlies() {
+  const int drop = Ply - KeptHistoryPlies;
+  if (drop <= 0) return;
+  // The books get the game from StartFen on: it becomes the position at the
+  // new window start, found by taking the dropped moves back on a copy.
+  auto start = std::make_unique<Position>(static_cast<const Position&>(*this));
+  for (int i = Ply - 1; i >= drop; --i) start->UnmakeMove(Undo[i]);
+  std::snprintf(StartFen, sizeof(StartFen), "%s", start->GetFEN());
+  const int records = HighestPly - WindowStart;  // the redo line's too
+  std::memmove(Undo, Undo + drop, sizeof(UndoRecord) * static_cast<std::size_t>(records - drop));
+  std::memmove(KeyHistory, KeyHistory + drop, sizeof(KeyPair) * static_cast<std::size_t>(Ply - drop));
+  Ply -= drop;
+  WindowStart += drop;
+}
+
 bool ChessGame::PlayMove(const Move& move) {
-  if (GamePly >= MaxGamePlies) return false;
   // Only a move of this position's list: any other word would move pieces
   // that are not there.
   if (std::find(Moves.Moves, Moves.Moves + Moves.Count, move) == Moves.Moves + Moves.Count) return false;
+  // One entry stays free, so that a move can still be tried on the game.
+  if (Ply >= MaxGamePlies - 1) ForgetOldestPlies();
   // The redo line holds on only while the same moves are played again.
-  const bool followsRedoLine = GamePly < HighestPly && Undo[GamePly].Move == move;
-  if (!MakeMove(move, Undo[GamePly])) return false;
+  const bool followsRedoLine = GamePly < HighestPly && Undo[Ply].Move == move;
+  if (!MakeMove(move, Undo[Ply])) return false;
   ++GamePly;
   HighestPly = followsRedoLine ? std::max(HighestPly, GamePly) : GamePly;
   Refresh();
   return true;
 }
 
+void ChessGame::SetVariant(int variant) {
+  if (variant == ChessVariant) return;
+  ChangeVariant(variant);
+  // The moves played so far were made under the other rules: taking one back
+  // could restore a right whose king or rook the new rules look for
+  // elsewhere. The game goes on from here as a new one.
+  if (GamePly > 0) {
+    char fen[96];
+    std::snprintf(fen, sizeof fen, "%s", GetFEN());
+    const int variantBefore = Settings::DefaultVariant;
+    Settings::DefaultVariant = variant;
+    SetFEN(fen);
+    Settings::DefaultVariant = variantBefore;
+    return;
+  }
+  std::snprintf(StartFen, sizeof(StartFen), "%s", GetFEN());
+  Refresh();
+}
+
 bool ChessGame::TakeBack() {
-  if (GamePly == 0) return false;
+  if (Ply == 0) return false;
   --GamePly;
-  UnmakeMove(Undo[GamePly]);
+  UnmakeMove(Undo[Ply - 1]);
   Refresh();
   return true;
 }
@@ -150,14 +193,14 @@ void ChessGame::GetMoveListText(char* out) {
   while (TakeBack()) {
   }
   char* end = out;
-  for (int i = 0; i < HighestPly; ++i) {
+  for (int i = 0; i < HighestPly - WindowStart; ++i) {
     const char* text = MoveToText(*this, Undo[i].Move);
     const size_t length = std::strlen(text);
     std::memcpy(end, text, length);
     end[length] = ' ';
     end += length + 1;
     *end = '\0';
-    if (GamePly < HighestPly && !PlayMove(Undo[GamePly].Move)) break;
+    if (GamePly < HighestPly && !PlayMove(Undo[Ply].Move)) break;
   }
   while (GamePly > entryPly && TakeBack()) {
   }

@@ -42,6 +42,16 @@ enum MoveClass : int {
   MoveClassChecks = 8,
 };
 
+// A game longer than the key history keeps a window of it. Only the last
+// hundred plies can still repeat the current position: a capture or pawn
+// move since makes older ones unreachable, and a hundred quiet plies end the
+// game by the fifty-move rule. The game's window is cut back to them only
+// when it is full, so that every game of up to MaxGamePlies plies still
+// reaches the books whole; the search's copy is cut whenever fewer plies than
+// the search may need are left, so that its own ply limit decides.
+inline constexpr int KeptHistoryPlies = 100;
+inline constexpr int SearchHistoryRoom = 160;  // above the search's deepest ply
+
 class ChessGame : public Position {
 public:
   ChessGame();
@@ -50,26 +60,43 @@ public:
   // True on error: the text's reason is in Message and the game is unchanged.
   bool SetFEN(const char* fen);
   // False (nothing changed) for a move that is not a legal move of the
-  // current list, or in a game already 800 plies long. A move other than the next one of the redo line cuts that line.
+  // current list. A move other than the next one of the redo line cuts that
+  // line.
   bool PlayMove(const Move& move);
+  // Plays on under normal chess or Chess960 rules from the current position;
+  // the one door for every dialogue's variant switch.
+  void SetVariant(int variant);
+  // False at the start of the game or of its window.
   bool TakeBack();
+  // The last move played, NoMove when none can be taken back.
+  Move LastMove() const { return Ply > 0 ? Undo[Ply - 1].Move : NoMove; }
+  // How many plies TakeBack can still take back.
+  int UndoablePlies() const { return Ply; }
+  // Cuts the window when a search from here could run out of key history.
+  void KeepRoomForSearch() {
+    if (Ply > MaxGamePlies - SearchHistoryRoom) ForgetOldestPlies();
+  }
   // Mate, stalemate, repetition and fifty-move rule: stores the verdict in
   // the game and in result, true when the game is over.
   bool CheckGameEnd(GameResult& result);
   static void PrintResult(const GameResult& result);
   int ClassifyMove(const Move& move) const;
-  // The whole line up to the highest ply as "%s " per move; the caller's
-  // buffer needs six characters per move and one for the end.
+  // The whole line from StartFen up to the highest ply as "%s " per move;
+  // the caller's buffer needs six characters per move and one for the end.
   void GetMoveListText(char* out);
 
   MoveList Moves;                   // of the current position, always fresh
-  UndoRecord Undo[MaxGamePlies];    // record i: the move played at ply i
-  char StartFen[88];
+  UndoRecord Undo[MaxGamePlies];    // record i: the move played at game ply WindowStart + i
+  char StartFen[88];                // the position at WindowStart
   GameResult Outcome;
-  std::int32_t GamePly;             // equals the position's Ply
-  std::int32_t HighestPly;          // end of the redo line
+  std::int32_t GamePly;             // plies played: WindowStart + the position's Ply
+  std::int32_t HighestPly;          // end of the redo line, a game ply
+  std::int32_t WindowStart;         // the game ply of the window's first record
 
 private:
+  // Drops all but the last KeptHistoryPlies plies from the key history and
+  // the undo records; StartFen becomes the position at the new window start.
+  void ForgetOldestPlies();
   bool HasLegalMove();
   void Refresh() { GenerateMoves(*this, Moves, nullptr); }
 };

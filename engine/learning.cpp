@@ -3,6 +3,7 @@
 // search reads it; the learning file fills and saves it.
 #include "engine/learning.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -83,8 +84,12 @@ bool LearningContainer::Add(const KeyPair& key, int score, int depth, bool& isNe
     }
     return false;
   }
+  if (count >= MaxEntries) return false;
   if (count == Capacity) {
-    LearningEntry* grown = AllocateEntries(Capacity + 4, entries);
+    // Doubling keeps the copies and the outgrown arrays (kept until the next
+    // ReleaseOutgrown) linear in the entries added.
+    const int capacity = Capacity == 0 ? FirstCapacity : std::min(Capacity * 2, MaxEntries);
+    LearningEntry* grown = AllocateEntries(capacity, entries);
     if (!grown) {
       WriteLearningLog(false, "Could not allocate memory for a Learning Container\n");
       return true;
@@ -92,7 +97,7 @@ bool LearningContainer::Add(const KeyPair& key, int score, int depth, bool& isNe
     if (count) std::memcpy(grown, entries, sizeof(LearningEntry) * count);
     grown[count] = {key.Hashkey, key.Pawnkey, score, depth};
     Entries.store(grown, std::memory_order_release);
-    Capacity += 4;
+    Capacity = capacity;
   } else {
     entries[count] = {key.Hashkey, key.Pawnkey, score, depth};
   }
@@ -123,15 +128,27 @@ Learning::~Learning() = default;  // each bucket frees its own arrays
 bool Learning::Add(const KeyPair& key, int score, int depth) {
   if (score > 5500) {
     WriteLearningLog(true, "Learning::Add() - Entry rejected as the score is above the maximum: %d\n", score);
+    ++ScoresRejected;
     return false;
   }
   if (score < -7750) {
     WriteLearningLog(true, "Learning::Add() - Entry rejected as the score is below the minimum: %d\n", score);
+    ++ScoresRejected;
     return false;
   }
+  LearningContainer& container = Containers[BucketOf(key.Hashkey)];
+  const bool wasFull = container.Full();
   bool isNew = false;
-  if (Containers[BucketOf(key.Hashkey)].Add(key, score, depth, isNew)) return true;
-  if (isNew) ++EntryCount;
+  if (container.Add(key, score, depth, isNew)) return true;
+  if (isNew) {
+    ++EntryCount;
+  } else if (wasFull) {
+    int storedScore, storedDepth;
+    if (!container.Find(key, storedScore, storedDepth)) {
+      ++BucketOverflows;
+      WriteLearningLog(true, "Learning::Add() - Entry dropped as its bucket is full\n");
+    }
+  }
   return false;
 }
 

@@ -19,7 +19,8 @@ struct alignas(8) LearningEntry {
 };
 static_assert(sizeof(LearningEntry) == 24);
 
-// One bucket: entries in insertion order, grown four at a time.
+// One bucket: entries in insertion order, its array doubled as it grows, up
+// to MaxEntries.
 //
 // Only the main thread adds, and every search thread may look up at the same
 // moment, without a lock. So an entry is complete before the count that shows
@@ -29,6 +30,14 @@ static_assert(sizeof(LearningEntry) == 24);
 // depth only ever grows and is written after its score, so a reader that sees
 // the new depth also sees the new score.
 struct LearningContainer {
+  // A bucket is scanned whole by every look-up and by every add. A file
+  // crafted to fill one bucket made loading quadratic in time and memory;
+  // this cap keeps both linear. Chosen by us: a table filled evenly reaches
+  // it only at about 8 million positions (a 200 MB file), far beyond what
+  // games and learning runs gather, and a look-up scans at most 256 entries.
+  static constexpr int MaxEntries = 256;
+  static constexpr int FirstCapacity = 4;
+
   std::atomic<LearningEntry*> Entries{nullptr};
   std::atomic<std::int32_t> Count{0};
   std::int32_t Capacity = 0;
@@ -39,8 +48,10 @@ struct LearningContainer {
   ~LearningContainer() { Free(); }
 
   bool Find(const KeyPair& key, int& score, int& depth) const;
-  // True on failure; isNew tells whether an entry was appended.
+  // True on failure; isNew tells whether an entry was appended. A new
+  // position for a full bucket is no failure: it is dropped (isNew false).
   bool Add(const KeyPair& key, int score, int depth, bool& isNew);
+  bool Full() const { return Count.load(std::memory_order_relaxed) >= MaxEntries; }
   // Frees the arrays this bucket has outgrown. No search may be running.
   void ReleaseOutgrown();
   // Empties the bucket and frees all its memory. No search may be running.
@@ -72,6 +83,10 @@ public:
 
   LearningContainer Containers[Buckets];
   std::uint32_t EntryCount = 0;  // nonzero: there is something to save
+  // What Add turned away, for the reports of a load: scores beyond the
+  // limits, and new positions whose bucket was full.
+  std::uint32_t ScoresRejected = 0;
+  std::uint32_t BucketOverflows = 0;
 };
 
 extern Learning* ActiveLearning;

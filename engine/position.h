@@ -114,6 +114,9 @@ public:
   bool ParseFEN(const char* fen);
   void SetupCastling();
   bool CheckLegality();
+  // Plays this position on under the other castling rules: the rights whose
+  // king or rook does not stand where those rules need it are dropped.
+  void ChangeVariant(int variant);
   const char* GetFEN() const;
   const char* GetMirroredFEN() const;
   void Print() const;
@@ -160,6 +163,8 @@ public:
 
 private:
   bool MakeCastlingRookMove(int kingFrom, int kingTo);
+  // Drops the castling rights the variant cannot play here (key kept true).
+  void DropUnplayableCastling();
 };
 
 // The repetition test on a key history given apart from its position: keys

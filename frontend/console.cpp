@@ -26,6 +26,7 @@
 #include "engine/timeman.h"
 #include "engine/tt.h"
 #include "frontend/bench.h"
+#include "frontend/clockinput.h"
 #include "frontend/learncommands.h"
 #include "frontend/settings.h"
 #include "frontend/uci.h"
@@ -139,7 +140,19 @@ int ConsoleFrontEnd::Run() {
   SetPost(false);
   Printer.Print(ChannelStdout, true, "\n");
   for (;;) {
+    // Between searches only idle, analysing and after-analysis are real
+    // modes; any other is the leftover of a search that did not set it back,
+    // and its handler would refuse every command.
+    if (Mode != ModeIdle && Mode != ModeAnalysing && Mode != ModeAfterAnalysis) Mode = ModeIdle;
     if (Input::IsAvailable()) {
+      if (Mode == ModeAnalysing) {
+        // The analysis handler answers 1 to leave a search and have the line
+        // read again: between searches that is no end of the dialogue.
+        const char* line = Input::ReadLine();
+        if (!line) break;
+        HandleCommandAnalysing(line);
+        continue;
+      }
       if (DispatchInput()) break;
       continue;
     }
@@ -284,12 +297,11 @@ int ConsoleFrontEnd::HandleCommand(const char* line) {
     const char* time = moves ? words.Word() : nullptr;
     const char* increment = time ? words.Word() : nullptr;
     if (!increment) return missing(), 0;
-    int base = std::atoi(time) * 60;
-    if (const char* colon = std::strchr(time, ':')) base += std::atoi(colon + 1);
-    ClockSettings::MovesToGo = std::atoi(moves);
+    const std::int32_t base = ClockInput::LevelBaseSeconds(time);
+    ClockSettings::MovesToGo = ClockInput::MovesPerControl(ClockInput::Number(moves));
     ClockSettings::BaseSeconds = base;
-    ClockSettings::IncrementMs = std::atoi(increment) * 1000;
-    ClockSettings::TimeLeftMs = base * 1000;
+    ClockSettings::IncrementMs = ClockInput::IncrementMsOfSeconds(static_cast<double>(ClockInput::Number(increment)));
+    ClockSettings::TimeLeftMs = ClockInput::ClockMs(std::int64_t{base} * 1000);
     ClockSettings::FixedDepth = 0;
     ClockSettings::Unused = 0;
   } else if (Is(command, "moves")) {
@@ -384,7 +396,7 @@ int ConsoleFrontEnd::HandleCommand(const char* line) {
     const char* seconds = words.Word();
     if (!seconds) return missing(), 0;
     ClockSettings::MovesToGo = -1;
-    ClockSettings::BaseSeconds = std::atoi(seconds);
+    ClockSettings::BaseSeconds = ClockInput::BaseSeconds(ClockInput::Number(seconds));
     ClockSettings::IncrementMs = 0;
     ClockSettings::FixedDepth = 0;
     ClockSettings::Unused = 0;
@@ -417,7 +429,7 @@ int ConsoleFrontEnd::HandleCommand(const char* line) {
     const char* variant = words.Rest();
     if (!variant) return missing(), 0;
     Settings::DefaultVariant = Is(variant, "fischerandom") ? VariantChess960 : VariantNormal;
-    Game.ChessVariant = Settings::DefaultVariant;
+    Game.SetVariant(Settings::DefaultVariant);
     if (!Is(variant, "off") && !Is(variant, "fischerandom")) print("Variant unknown\n");
   } else if (Is(command, "xboard")) {
     return HandOver(new XboardFrontEnd);

@@ -81,6 +81,9 @@ bool SearchWhiteScore(ChessGame& game, int depth, int& whiteScore) {
   AllocateTime(game, AllocateOwnMove);
   const Move none = NoMove;
   Think(game, &none);
+  // Back to idle between the searches: a line that stopped this one is read
+  // again by the idle handler, and after the run every command works again.
+  if (ActiveFrontEnd) ActiveFrontEnd->Mode = ModeIdle;
   const int score = Statistics[0].LastScore;
   whiteScore = game.Side == 0 ? score : -score;
   return Input::IsAvailable();
@@ -97,7 +100,7 @@ int LearnedDepth(const ChessGame& game, int depth) {
 
 // Takes back one move, never behind the private game's start.
 void TakeBackOne(ChessGame& game) {
-  if (game.GamePly > 0) game.TakeBack();
+  game.TakeBack();
 }
 
 }  // namespace
@@ -160,7 +163,8 @@ void Learn(ChessGame* game, int depth) {
         TakeBackOne(*work);
       }
       // Back at the start, whatever the line's length was.
-      while (work->GamePly > 0) work->TakeBack();
+      while (work->TakeBack()) {
+      }
 
       ActiveLearning->Save();
       ++counter;

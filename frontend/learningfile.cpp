@@ -59,22 +59,17 @@ const char* LearningFile::FileName() {
   return LearningFileName ? LearningFileName : DefaultName;
 }
 
-bool LearningFile::Load() {
-  RecordsRead = RecordsRefused = TrailingBytes = 0;
-  const char* name = FileName();
+bool LearningFile::ReadInto(const char* name, bool tablePrevails, ReadCounts& counts) {
+  counts = {};
   BinFile64 file;
-  if (file.Open(name, BinFileBinary)) {
-    WriteLearningLog(false, "Not able to open the learning file '%s'\n", name);
-    return true;
-  }
+  if (file.Open(name, BinFileBinary)) return true;
   const std::int64_t length = LengthOf(file);
-  if (length < 0) {
-    WriteLearningLog(false, "Not able to open the learning file '%s'\n", name);
-    return true;
-  }
+  if (length < 0) return true;
   std::int64_t wholeRecords = length / RecordSize;
-  TrailingBytes = static_cast<std::uint32_t>(length % RecordSize);
+  counts.Trailing = static_cast<std::uint32_t>(length % RecordSize);
 
+  const std::uint32_t rejectedBefore = ScoresRejected, droppedBefore = BucketOverflows;
+  std::uint32_t offered = 0;
   auto chunk = std::make_unique<unsigned char[]>(RecordSize * RecordsPerChunk);
   while (wholeRecords > 0) {
     const int records = static_cast<int>(std::min<std::int64_t>(wholeRecords, RecordsPerChunk));
@@ -85,23 +80,48 @@ bool LearningFile::Load() {
       // No search stores a depth outside this range: the record is damage,
       // and a huge depth would make its score trusted everywhere.
       if (entry.Depth < 0 || entry.Depth > MaxLearnedDepth) {
-        ++RecordsRefused;
+        ++counts.Refused;
         continue;
       }
-      ++RecordsRead;
-      Add({entry.Hashkey, entry.Pawnkey}, entry.Score, entry.Depth);
+      const KeyPair key{entry.Hashkey, entry.Pawnkey};
+      ++offered;
+      int score, depth;
+      if (tablePrevails && Find(key, score, depth) && depth >= entry.Depth) continue;
+      Add(key, entry.Score, entry.Depth);
     }
+    // Nothing searches while the file is read, so the arrays outgrown
+    // meanwhile can go at once.
+    ReleaseOutgrown();
   }
   file.Close();
+  counts.Rejected = ScoresRejected - rejectedBefore;
+  counts.Dropped = BucketOverflows - droppedBefore;
+  counts.Kept = offered - counts.Rejected - counts.Dropped;
+  return false;
+}
+
+bool LearningFile::Load() {
+  const char* name = FileName();
+  ReadCounts counts;
+  const bool failed = ReadInto(name, false, counts);
+  RecordsRead = counts.Kept;
+  RecordsRefused = counts.Refused;
+  RecordsRejected = counts.Rejected;
+  RecordsDropped = counts.Dropped;
+  TrailingBytes = counts.Trailing;
+  if (failed) {
+    WriteLearningLog(false, "Not able to open the learning file '%s'\n", name);
+    return true;
+  }
   if (TrailingBytes)
     WriteLearningLog(false, "The learning file '%s' ends in %u bytes that are no whole record; they are ignored\n", name,
                TrailingBytes);
   if (RecordsRefused)
     WriteLearningLog(false, "The learning file '%s' holds %u records with an impossible depth; they are ignored\n", name,
                RecordsRefused);
-  // Nothing searches while the file loads, so the arrays outgrown meanwhile
-  // can go at once.
-  ReleaseOutgrown();
+  if (RecordsDropped)
+    WriteLearningLog(false, "The learning file '%s' holds %u records for full buckets; they are dropped\n", name,
+               RecordsDropped);
   return false;
 }
 
@@ -122,6 +142,11 @@ bool LearningFile::Save() {
       WriteLearningLog(false, "Not able to open the learning file '%s'\n", name);
       return true;
   }
+  // Another engine in this directory may have saved since this one loaded:
+  // its records join the table before the file is replaced. No file yet is
+  // nothing to merge.
+  ReadCounts merged;
+  ReadInto(name, true, merged);
 
   auto chunk = std::make_unique<unsigned char[]>(RecordSize * RecordsPerChunk);
   int filled = 0;
@@ -180,6 +205,11 @@ void OpenLearning() {
   }
   if (table->RecordsRefused) {
     std::snprintf(text, sizeof text, "Learning: %u damaged records of the file were ignored", table->RecordsRefused);
+    ActiveFrontEnd->Info(text);
+  }
+  if (table->RecordsDropped) {
+    std::snprintf(text, sizeof text, "Learning: %u records of the file were dropped, their part of the table is full",
+                  table->RecordsDropped);
     ActiveFrontEnd->Info(text);
   }
 }

@@ -121,11 +121,6 @@ void SetClamped(const char* line, const char* keyword, int& setting, int low, in
   if (ReadValue(line, keyword, value)) setting = Clamp(value, low, high);
 }
 
-// Negative values are raised to zero; there is no upper bound.
-void SetNonNegative(const char* line, const char* keyword, int& setting) {
-  SetClamped(line, keyword, setting, 0, INT_MAX);
-}
-
 // A switch is on unless the word "off" appears anywhere on its line.
 void SetSwitch(const char* line, bool& setting) { setting = std::strstr(line, "off") == nullptr; }
 
@@ -222,18 +217,21 @@ const IniKeyword IniKeywords[] = {
     {"maxsplit", [](const char* line, const char* keyword) { SetClamped(line, keyword, MaxSplit, 2, 12); }},
     {"gluecores", [](const char* line, const char*) { SetSwitch(line, GlueCores); }},
     {"donullmove", [](const char* line, const char*) { SetSwitch(line, DoNullMove); }},
-    {"nullbase", [](const char* line, const char* keyword) { SetNonNegative(line, keyword, NullBase); }},
+    {"nullbase", [](const char* line, const char* keyword) { SetClamped(line, keyword, NullBase, 0, MaxNullBase); }},
     {"nullprogress", [](const char* line, const char* keyword) { SetClamped(line, keyword, NullProgress, 0, 16); }},
     {"ucioption", [](const char* line, const char*) { SetSwitch(line, UciOption); }},
     {"doiid", [](const char* line, const char*) { SetSwitch(line, DoIid); }},
     {"singular", [](const char* line, const char*) { SetSwitch(line, Singular); }},
     {"singextension", [](const char* line, const char* keyword) { SetClamped(line, keyword, SingExtension, 0, 4); }},
     {"singmargin", [](const char* line, const char* keyword) { SetClamped(line, keyword, SingMargin, 25, 400); }},
-    {"extendlevel", [](const char* line, const char* keyword) { SetNonNegative(line, keyword, ExtendLevel); }},
-    {"lmrpv", [](const char* line, const char* keyword) { SetNonNegative(line, keyword, LmrPv); }},
-    {"lmrextrapv", [](const char* line, const char* keyword) { SetNonNegative(line, keyword, LmrExtraPv); }},
-    {"lmrscout", [](const char* line, const char* keyword) { SetNonNegative(line, keyword, LmrScout); }},
-    {"lmrextrascout", [](const char* line, const char* keyword) { SetNonNegative(line, keyword, LmrExtraScout); }},
+    {"extendlevel",
+     [](const char* line, const char* keyword) { SetClamped(line, keyword, ExtendLevel, 0, MaxExtendLevel); }},
+    {"lmrpv", [](const char* line, const char* keyword) { SetClamped(line, keyword, LmrPv, 0, MaxLmrPv); }},
+    {"lmrextrapv",
+     [](const char* line, const char* keyword) { SetClamped(line, keyword, LmrExtraPv, 0, MaxLmrExtraPv); }},
+    {"lmrscout", [](const char* line, const char* keyword) { SetClamped(line, keyword, LmrScout, 0, MaxLmrScout); }},
+    {"lmrextrascout",
+     [](const char* line, const char* keyword) { SetClamped(line, keyword, LmrExtraScout, 0, MaxLmrExtraScout); }},
     {"prunelevel", [](const char* line, const char* keyword) { SetClamped(line, keyword, PruneLevel, 0, 8); }},
     {"prunesecure",
      [](const char* line, const char* keyword) {

@@ -10,6 +10,20 @@ namespace Settings {
 
 inline constexpr int MaxHashMb = sizeof(void*) == 4 ? 1024 : 65536;
 
+// Upper bounds of the search settings that once had none. The node search
+// adds and multiplies them: a value near the top of int overflowed it. The
+// reductions keep the maxima the UCI greeting announces, for the
+// configuration file too. The other two stop where a larger value would
+// change nothing: the extension level at 16, where every extension already
+// reaches the cap of one ply, and the null-move base (quarter plies) far
+// beyond any depth the search reaches, where no null move is tried.
+inline constexpr int MaxNullBase = 4096;
+inline constexpr int MaxLmrPv = 12;
+inline constexpr int MaxLmrExtraPv = 12;
+inline constexpr int MaxLmrScout = 20;
+inline constexpr int MaxLmrExtraScout = 12;
+inline constexpr int MaxExtendLevel = 16;
+
 extern int MainHash;  // MB
 extern int Cpus;
 extern int SplitDepth;

@@ -3,6 +3,8 @@
 // "readyok" of an idle engine, which is written straight out.
 #include "frontend/uci.h"
 
+#include <algorithm>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +21,7 @@
 #include "engine/stats.h"
 #include "engine/timeman.h"
 #include "engine/tt.h"
+#include "frontend/clockinput.h"
 #include "frontend/settings.h"
 #include "frontend/startup.h"
 #include "frontend/tokens.h"
@@ -149,6 +152,7 @@ int UciFrontEnd::Run() {
         Search();
         break;
       default: {
+        ApplyQueuedOptions();
         if (PendingReply) {
           Printer.Print(ChannelStdout, true, "readyok\n");
           PendingReply = 0;
@@ -330,9 +334,21 @@ int UciFrontEnd::HandleCommand(const char* line) {
   return 0;
 }
 
+void UciFrontEnd::ApplyQueuedOptions() {
+  while (!QueuedOptions.empty()) {
+    const std::string line = QueuedOptions.front();
+    QueuedOptions.pop_front();
+    SetOption(line.c_str());
+  }
+}
+
 int UciFrontEnd::HandleCommandThinking(const char* line) {
   Tokens tokens(line);
   const char* command = tokens.Next();
+  if (Is(command, "setoption")) {
+    QueuedOptions.emplace_back(line);
+    return 0;
+  }
   if (Is(command, "quit")) {
     Input::ReprocessLastLine = true;
     return 1;
@@ -345,6 +361,10 @@ int UciFrontEnd::HandleCommandPondering(const char* line) {
   Tokens tokens(line);
   const char* command = tokens.Next();
   if (!command || Is(command, "debug")) return 0;
+  if (Is(command, "setoption")) {
+    QueuedOptions.emplace_back(line);
+    return 0;
+  }
   if (Is(command, "quit")) {
     Input::ReprocessLastLine = true;
     return 1;
@@ -447,7 +467,7 @@ void UciFrontEnd::Go(const char* line) {
     if (Is(token, "ponder")) {
       Mode = ModePondering;
       ponder = true;
-      FrontEnd::PonderMove = Game.GamePly > 0 ? Game.Undo[Game.GamePly - 1].Move : NoMove;
+      FrontEnd::PonderMove = Game.LastMove();
       continue;
     }
     if (Is(token, "infinite")) {
@@ -476,7 +496,8 @@ void UciFrontEnd::Go(const char* line) {
     } else if (keyword == "winc" || keyword == "binc") {
       if ((keyword == "winc") == whiteToMove) increment = value;
     } else if (keyword == "movestogo") {
-      movesToGo = value;
+      // Added to the moves played below: a hostile count must not overflow.
+      movesToGo = ClockInput::MovesPerControl(ClockInput::Number(valueText));
       ClockSettings::MovesToGoReceived = value;
     } else if (keyword == "depth") {
       depth = value;
@@ -506,8 +527,6 @@ struct UciOptionEffect {
   void (*Apply)(UciFrontEnd& uci, int value, bool check);
 };
 
-int AtLeastZero(int value) { return value < 0 ? 0 : value; }
-
 // SyzygyPath, Clear Hash and UCI_ShowRefutations have forms of their own.
 const UciOptionEffect UciOptionEffects[] = {
     {"Hash",
@@ -518,7 +537,10 @@ const UciOptionEffect UciOptionEffects[] = {
     {"Ponder", [](UciFrontEnd&, int, bool check) { Settings::Ponder = check; }},
     {"Learning", [](UciFrontEnd&, int, bool check) { Settings::Learning = check; }},
     {"Nullmove", [](UciFrontEnd&, int, bool check) { Settings::DoNullMove = check; }},
-    {"NullBase", [](UciFrontEnd&, int value, bool) { Settings::NullBase = value < 1 ? 0 : value; }},
+    {"NullBase",
+     [](UciFrontEnd&, int value, bool) {
+       Settings::NullBase = value < 1 ? 0 : std::min(value, Settings::MaxNullBase);
+     }},
     {"NullProgress", [](UciFrontEnd&, int value, bool) { Settings::NullProgress = Clamp(value, 0, 16); }},
     {"PruneSecure",
      [](UciFrontEnd&, int value, bool) {
@@ -530,10 +552,12 @@ const UciOptionEffect UciOptionEffects[] = {
     {"Singular", [](UciFrontEnd&, int, bool check) { Settings::Singular = check; }},
     {"SingExtension", [](UciFrontEnd&, int value, bool) { Settings::SingExtension = Clamp(value, 0, 4); }},
     {"SingMargin", [](UciFrontEnd&, int value, bool) { Settings::SingMargin = Clamp(value, 25, 400); }},
-    {"LMRPV", [](UciFrontEnd&, int value, bool) { Settings::LmrPv = AtLeastZero(value); }},
-    {"LMRExtraPV", [](UciFrontEnd&, int value, bool) { Settings::LmrExtraPv = AtLeastZero(value); }},
-    {"LMRScout", [](UciFrontEnd&, int value, bool) { Settings::LmrScout = AtLeastZero(value); }},
-    {"LMRExtraScout", [](UciFrontEnd&, int value, bool) { Settings::LmrExtraScout = AtLeastZero(value); }},
+    {"LMRPV", [](UciFrontEnd&, int value, bool) { Settings::LmrPv = Clamp(value, 0, Settings::MaxLmrPv); }},
+    {"LMRExtraPV",
+     [](UciFrontEnd&, int value, bool) { Settings::LmrExtraPv = Clamp(value, 0, Settings::MaxLmrExtraPv); }},
+    {"LMRScout", [](UciFrontEnd&, int value, bool) { Settings::LmrScout = Clamp(value, 0, Settings::MaxLmrScout); }},
+    {"LMRExtraScout",
+     [](UciFrontEnd&, int value, bool) { Settings::LmrExtraScout = Clamp(value, 0, Settings::MaxLmrExtraScout); }},
     // The search keeps 20 lines; a count beyond them would run off its table.
     {"MultiPV", [](UciFrontEnd&, int value, bool) { Settings::MultiPv = Clamp(value, 1, MultiPvLines); }},
     {"Threads", [](UciFrontEnd&, int value, bool) { Settings::Cpus = Clamp(value, 1, 32); }},
@@ -550,7 +574,7 @@ const UciOptionEffect UciOptionEffects[] = {
     {"UCI_Chess960",
      [](UciFrontEnd& uci, int, bool check) {
        Settings::DefaultVariant = check ? 1 : 0;
-       uci.Game.ChessVariant = Settings::DefaultVariant;
+       uci.Game.SetVariant(Settings::DefaultVariant);
      }},
 };
 
@@ -615,5 +639,8 @@ void UciFrontEnd::SetOption(const char* line) {
     SendError("setoption", "Missing Parameter");
     return;
   }
-  effect->Apply(*this, std::atoi(valueText), Is(valueText, "true"));
+  // Read saturating, so that a number beyond int clamps to the top of its
+  // range instead of wrapping to some other value.
+  const long long value = std::strtoll(valueText, nullptr, 10);
+  effect->Apply(*this, static_cast<int>(std::clamp<long long>(value, INT_MIN, INT_MAX)), Is(valueText, "true"));
 }

@@ -3,6 +3,9 @@
 // turns the search's progress calls into "info" lines.
 #pragma once
 
+#include <deque>
+#include <string>
+
 #include "frontend/frontend.h"
 
 // The text of a "bestmove" answer when the position has no legal move: the
@@ -46,6 +49,10 @@ public:
 
 private:
   void SetOption(const char* line);
+  // A "setoption" that comes during a search waits for its end: the search
+  // reads the settings, and the hash table cannot change under it.
+  void ApplyQueuedOptions();
+  std::deque<std::string> QueuedOptions;
   void SetPosition(const char* line);
   void Go(const char* line);
   // Runs the search the current mode asks for and answers it.

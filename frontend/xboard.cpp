@@ -21,6 +21,7 @@
 #include "engine/stats.h"
 #include "engine/timeman.h"
 #include "engine/tt.h"
+#include "frontend/clockinput.h"
 #include "frontend/settings.h"
 #include "frontend/tokens.h"
 #include "support/input.h"
@@ -415,7 +416,7 @@ int XboardFrontEnd::HandleCommand(const char* line) {
         SendError("variant", text);
       }
     }
-    Game.ChessVariant = Settings::DefaultVariant;
+    Game.SetVariant(Settings::DefaultVariant);
   } else if (Is(c, "quit")) {
     Quit();
     return 1;
@@ -436,20 +437,19 @@ int XboardFrontEnd::HandleCommand(const char* line) {
     const char* base = moves ? value() : nullptr;
     const char* increment = base ? value() : nullptr;
     if (!increment) return 0;
-    int seconds = std::atoi(base) * 60;
-    if (const char* colon = std::strchr(base, ':')) seconds += std::atoi(colon + 1);
-    ClockSettings::MovesToGo = std::atoi(moves);
+    const std::int32_t seconds = ClockInput::LevelBaseSeconds(base);
+    ClockSettings::MovesToGo = ClockInput::MovesPerControl(ClockInput::Number(moves));
     ClockSettings::BaseSeconds = seconds;
     // xboard may send a fractional increment.
-    ClockSettings::IncrementMs = static_cast<std::int32_t>(std::strtod(increment, nullptr) * 1000);
+    ClockSettings::IncrementMs = ClockInput::IncrementMsOfSeconds(std::strtod(increment, nullptr));
     ClockSettings::FixedDepth = 0;
     ClockSettings::Unused = 0;
-    ClockSettings::TimeLeftMs = seconds * 1000;
+    ClockSettings::TimeLeftMs = ClockInput::ClockMs(std::int64_t{seconds} * 1000);
   } else if (Is(c, "st")) {
     const char* v = value();
     if (!v) return 0;
     ClockSettings::MovesToGo = -1;
-    ClockSettings::BaseSeconds = std::atoi(v);
+    ClockSettings::BaseSeconds = ClockInput::BaseSeconds(ClockInput::Number(v));
     ClockSettings::IncrementMs = 0;
     ClockSettings::FixedDepth = 0;
     ClockSettings::Unused = 0;
@@ -462,9 +462,10 @@ int XboardFrontEnd::HandleCommand(const char* line) {
     ClockSettings::IncrementMs = 0;
     ClockSettings::Unused = 0;
   } else if (Is(c, "time")) {
-    if (const char* v = value()) ClockSettings::TimeLeftMs = std::atoi(v) * 10;
+    if (const char* v = value()) ClockSettings::TimeLeftMs = ClockInput::ClockMsOfCentiseconds(ClockInput::Number(v));
   } else if (Is(c, "otim")) {
-    if (const char* v = value()) ClockSettings::OpponentTimeMs = std::atoi(v) * 10;
+    if (const char* v = value())
+      ClockSettings::OpponentTimeMs = ClockInput::ClockMsOfCentiseconds(ClockInput::Number(v));
   } else if (Is(c, "usermove") || Is(c, "?") || Is(c, "bk") || Is(c, "pause") || Is(c, "resume")) {
     SendError(c, "Command not supported");
   } else if (Is(c, "ping")) {
@@ -495,7 +496,7 @@ int XboardFrontEnd::HandleCommand(const char* line) {
   } else if (Is(c, "undo")) {
     Game.TakeBack();
   } else if (Is(c, "remove")) {
-    if (Game.GamePly >= 2) {
+    if (Game.UndoablePlies() >= 2) {
       Game.TakeBack();
       Game.TakeBack();
     }
@@ -637,7 +638,7 @@ int XboardFrontEnd::HandleCommandAfterAnalysis(const char* line) {
   if (Is(command, "undo")) {
     Game.TakeBack();
   } else if (Is(command, "remove")) {
-    if (Game.GamePly >= 2) {
+    if (Game.UndoablePlies() >= 2) {
       Game.TakeBack();
       Game.TakeBack();
     }

@@ -12,7 +12,9 @@
 
 MapResult MappedFile::Map(const std::string& path) {
   Unmap();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Without O_NONBLOCK a FIFO named like a table would wait for a writer
+  // for ever; the check for a regular file below then turns it away.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return MapResult::NotFound;
   struct stat info {};
   if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -45,8 +47,13 @@ void MappedFile::Unmap() {
 }
 
 bool CanOpenFile(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Only a regular file can be a table: a FIFO, a device or a directory of
+  // that name is passed over, and the non-blocking open keeps a FIFO from
+  // holding up start-up or "setoption name SyzygyPath".
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
+  struct stat info {};
+  const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
   ::close(fd);
-  return true;
+  return regular;
 }

@@ -26,5 +26,5 @@ private:
   std::uint64_t Length = 0;
 };
 
-// True when the file exists and can be opened for reading.
+// True when a regular file of that name exists and can be opened for reading.
 bool CanOpenFile(const std::string& path);

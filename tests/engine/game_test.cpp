@@ -3,6 +3,7 @@
 // tests of the search, and the bounds of the key history.
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -198,23 +199,63 @@ TEST(Repetition, HighHalfMoveClockStaysInsideTheHistory) {
   EXPECT_FALSE(IsDrawByRepetition(game.KeyHistory, 2, game.Keys(), 5, 100000, count));
 }
 
-TEST(ChessGame, A800PlyGameStopsCleanly) {
+// A legal game may be far longer than the key history: the game keeps a
+// window of its last plies and goes on, still seeing repetitions, taking
+// moves back within the window, and giving the books a line that replays
+// from its start position to the same board.
+TEST(ChessGame, AGameLongerThanTheKeyHistoryGoesOn) {
   ChessGame game;
   const char* cycle[4] = {"g1f3", "g8f6", "f3g1", "f6g8"};
-  for (int ply = 0; ply < MaxGamePlies; ++ply) Play(game, {cycle[ply % 4]});
-  EXPECT_EQ(game.GamePly, MaxGamePlies);
-  const int index = FindCoordinateMove(game.Moves, game, "g1f3");
-  ASSERT_GE(index, 0);
-  EXPECT_FALSE(game.PlayMove(game.Moves.Moves[index]));
-  EXPECT_EQ(game.GamePly, MaxGamePlies);
+  constexpr int Plies = 3 * MaxGamePlies + 3;
+  for (int ply = 0; ply < Plies; ++ply) {
+    Play(game, {cycle[ply % 4]});
+    // Until the history is full the game keeps all of it.
+    if (ply < MaxGamePlies - 1) {
+      ASSERT_EQ(game.WindowStart, 0) << ply;
+    }
+    // The search's copy always finds room for its own plies.
+    ChessGame copy = game;
+    copy.KeepRoomForSearch();
+    ASSERT_LE(copy.Ply, MaxGamePlies - SearchHistoryRoom) << ply;
+    ASSERT_EQ(copy.GamePly, game.GamePly);
+    ASSERT_EQ(copy.Hashkey, game.Hashkey);
+  }
+  EXPECT_EQ(game.GamePly, Plies);
+  EXPECT_EQ(game.GamePly, game.WindowStart + game.Ply);
+  EXPECT_GE(game.UndoablePlies(), KeptHistoryPlies);
   GameResult r;
   EXPECT_TRUE(game.CheckGameEnd(r));
   EXPECT_EQ(r.Reason, ReasonRepetition);
-  std::vector<char> text(MaxGamePlies * 6 + 1);
+  std::uint32_t count;
+  EXPECT_TRUE(game.IsRepetition(0, count));
+
+  std::vector<char> text(static_cast<std::size_t>(game.HighestPly) * 6 + 1);
   game.GetMoveListText(text.data());
-  EXPECT_EQ(std::string(text.data()).size(), static_cast<size_t>(MaxGamePlies * 5));
-  EXPECT_EQ(game.GamePly, MaxGamePlies);
-  EXPECT_TRUE(game.TakeBack());
+  EXPECT_EQ(game.GamePly, Plies);
+  ChessGame replay;
+  ASSERT_FALSE(replay.SetFEN(game.StartFen));
+  std::istringstream words(text.data());
+  std::string word;
+  int played = 0;
+  while (words >> word) {
+    Play(replay, {word.c_str()});
+    ++played;
+  }
+  EXPECT_EQ(played, Plies - game.WindowStart);
+  EXPECT_STREQ(replay.GetFEN(), game.GetFEN());
+  EXPECT_EQ(replay.Hashkey, game.Hashkey);
+
+  // Back to the window's start, then the same moves again: the redo line
+  // survives a cut of the window.
+  const std::string end = game.GetFEN();
+  int back = 0;
+  while (game.TakeBack()) ++back;
+  EXPECT_EQ(back, played);
+  EXPECT_EQ(game.GamePly, game.WindowStart);
+  EXPECT_EQ(std::string(game.GetFEN()), std::string(game.StartFen).substr(0, std::string(game.GetFEN()).size()));
+  for (int i = 0; i < back; ++i) ASSERT_TRUE(game.PlayMove(game.Undo[game.Ply].Move)) << i;
+  EXPECT_EQ(game.GetFEN(), end);
+  EXPECT_EQ(game.HighestPly, Plies);
 }
 
 TEST(ChessGame, EachGameKeepsItsOwnCastlingRules) {

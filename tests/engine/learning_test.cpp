@@ -53,7 +53,7 @@ TEST(LearningTableTest, ABucketTellsPositionsApartByBothKeysAndKeepsTheirOrderAs
   for (std::size_t i = 0; i < keys.size(); ++i) EXPECT_FALSE(table->Add(keys[i], static_cast<int>(i), 4));
   const LearningContainer& bucket = table->Containers[5];
   ASSERT_EQ(bucket.Count.load(), 11);
-  EXPECT_EQ(bucket.Capacity, 12);
+  EXPECT_EQ(bucket.Capacity, 16);  // doubled from 4
   for (std::size_t i = 0; i < keys.size(); ++i) {
     EXPECT_EQ(bucket.Entries.load()[i].Pawnkey, keys[i].Pawnkey);
     EXPECT_TRUE(Holds(*table, keys[i], static_cast<int>(i), 4));
@@ -63,6 +63,33 @@ TEST(LearningTableTest, ABucketTellsPositionsApartByBothKeysAndKeepsTheirOrderAs
   int score, depth;
   EXPECT_FALSE(table->Find(Key(5, 1), score, depth));
   EXPECT_FALSE(table->Find(Key(6, 1000), score, depth));
+}
+
+// A bucket stops at its cap: a further position is dropped without failing
+// and counted, while the positions it holds still take deeper results.
+TEST(LearningTableTest, AFullBucketDropsNewPositionsAndStillUpdatesItsOwn) {
+  auto table = std::make_unique<MemoryLearning>();
+  constexpr int Cap = LearningContainer::MaxEntries;
+  auto keyOf = [](int i) { return Key(9 + (static_cast<std::uint64_t>(i) << 15), i); };
+  for (int i = 0; i < Cap; ++i) ASSERT_FALSE(table->Add(keyOf(i), i % 100, 8));
+  const LearningContainer& bucket = table->Containers[9];
+  EXPECT_EQ(bucket.Count.load(), Cap);
+  EXPECT_EQ(bucket.Capacity, Cap);
+  EXPECT_EQ(table->BucketOverflows, 0u);
+
+  EXPECT_FALSE(table->Add(keyOf(Cap), 5, 8));
+  EXPECT_FALSE(table->Add(keyOf(Cap + 1), 5, 8));
+  EXPECT_EQ(table->BucketOverflows, 2u);
+  int score, depth;
+  EXPECT_FALSE(table->Find(keyOf(Cap), score, depth));
+  EXPECT_EQ(table->EntryCount, static_cast<std::uint32_t>(Cap));
+
+  EXPECT_FALSE(table->Add(keyOf(7), 77, 40));
+  EXPECT_TRUE(Holds(*table, keyOf(7), 77, 40));
+  EXPECT_EQ(table->BucketOverflows, 2u);
+  // Other buckets are not affected.
+  EXPECT_FALSE(table->Add(Key(10, 1), 1, 4));
+  EXPECT_TRUE(Holds(*table, Key(10, 1), 1, 4));
 }
 
 // The search looks up from every thread while the main thread adds: a reader

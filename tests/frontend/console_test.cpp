@@ -51,6 +51,12 @@ TEST_F(ConsoleTest, ClockCommandsFillTheClockSettings) {
       {"level 0 1:05 3", 0, 65, 3000, 0, 65000},
       {"st 5", -1, 5, 0, 0, -7},
       {"sd 8", 0, 0, 0, 8, -7},
+      // Hostile values are clamped (1,000,000,000 ms of clock, one day of
+      // increment) instead of wrapping in 32 bits.
+      {"level 0 99999999 0", 0, 1000000, 0, 0, 1000000000},
+      {"level 40 5 9999999", 40, 300, 86400000, 0, 300000},
+      {"level 0 40000 0", 0, 1000000, 0, 0, 1000000000},
+      {"st 99999999999", -1, 1000000, 0, 0, -7},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Command);

@@ -76,6 +76,14 @@ TEST_F(IniFileTest, NumbersAreClampedToTheirRanges) {
       {"lmrextrapv -3\n", &Settings::LmrExtraPv, 0},
       {"lmrscout 9\n", &Settings::LmrScout, 9},
       {"lmrextrascout 2\n", &Settings::LmrExtraScout, 2},
+      // The search adds and multiplies these: each stops at the maximum the
+      // UCI greeting announces, or where a larger value changes nothing.
+      {"lmrpv 2147483647\n", &Settings::LmrPv, 12},
+      {"lmrextrapv 13\n", &Settings::LmrExtraPv, 12},
+      {"lmrscout 99999999999\n", &Settings::LmrScout, 20},
+      {"lmrextrascout 2147483647\n", &Settings::LmrExtraScout, 12},
+      {"extendlevel 2147483647\n", &Settings::ExtendLevel, 16},
+      {"nullbase 2147483647\n", &Settings::NullBase, 4096},
       {"prunelevel 9\n", &Settings::PruneLevel, 8},
       {"timeuse 0\n", &Settings::TimeUse, 1},
       {"timeuse 500\n", &Settings::TimeUse, 200},

@@ -86,6 +86,25 @@ TEST_F(UciTest, GoFillsTheClockForTheSideToMove) {
   }
 }
 
+// The count is added to the moves already played: a hostile one is held to
+// 10,000 moves instead of overflowing.
+TEST_F(UciTest, GoClampsTheMovesToGo) {
+  const struct {
+    const char* Go;
+    int Moves;
+  } cases[] = {
+      {"go wtime 9000 btime 8000 movestogo 2147483647", 10001},
+      {"go wtime 9000 btime 8000 movestogo 99999999999", 10001},
+      {"go wtime 9000 btime 8000 movestogo -3", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Go);
+    EXPECT_EQ(Handle({"position startpos moves e2e4 e7e5", c.Go}), "");
+    EXPECT_EQ(ClockSettings::MovesToGo, c.Moves);
+    Uci.Mode = ModeIdle;
+  }
+}
+
 TEST_F(UciTest, GoKeepsTheMoveTimeInMilliseconds) {
   Handle({"go movetime 400"});
   EXPECT_EQ(ClockSettings::BaseSeconds, 0);
@@ -172,6 +191,11 @@ TEST_F(UciTest, SetOptionWritesTheSettings) {
       {"setoption name NullBase value -5", &Settings::NullBase, 0},
       {"setoption name NullBase value 50", &Settings::NullBase, 50},
       {"setoption name LMRScout value -1", &Settings::LmrScout, 0},
+      {"setoption name LMRScout value 2147483647", &Settings::LmrScout, 20},
+      {"setoption name LMRPV value 99999999999", &Settings::LmrPv, 12},
+      {"setoption name LMRExtraPV value 13", &Settings::LmrExtraPv, 12},
+      {"setoption name LMRExtraScout value 2147483647", &Settings::LmrExtraScout, 12},
+      {"setoption name NullBase value 2147483647", &Settings::NullBase, 4096},
       {"setoption name KingSafety value 10", &Settings::KingSafety, 25},
       {"setoption name SyzygyDepth value -9", &Settings::SzDepth, -1},
       {"setoption name PruneSecure value 1000", &Settings::PruneSecure, 400},

@@ -128,6 +128,44 @@ TEST_F(XboardTest, ClockCommandsFillTheClock) {
   EXPECT_EQ(ClockSettings::OpponentTimeMs, 45000);
 }
 
+// Hostile clock values are read in 64 bits and clamped (to 1,000,000,000 ms
+// of clock, one day of increment, 10,000 moves), so that the time allocated
+// stays a real budget instead of wrapping to a move played at once.
+TEST_F(XboardTest, HostileClockValuesAreClampedAndStillLeaveTime) {
+  const struct {
+    const char* Command;
+    int Moves, Base, Increment, TimeLeft;
+    bool LongClock;  // the budget must then be long too
+  } cases[] = {
+      {"level 0 99999999 0", 0, 1000000, 0, 1000000000, true},  // minutes beyond the clock's range
+      {"level 0 40000 0", 0, 1000000, 0, 1000000000, true},     // 2,400,000 s: the ms overflowed
+      {"level 0 35791:2147483647 0", 0, 1000000, 0, 1000000000, true},
+      {"level 0 1 1e300", 0, 60, 86400000, 60000, false},      // the increment's cast was out of range
+      {"level 0 1 nan", 0, 60, 0, 60000, false},
+      {"level -5 1 0", 0, 60, 0, 60000, false},                // never a fixed time per move
+      {"level 99999999999 1 0", 10000, 60, 0, 60000, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Command);
+    EXPECT_EQ(Handle({c.Command}), "");
+    EXPECT_EQ(ClockSettings::MovesToGo, c.Moves);
+    EXPECT_EQ(ClockSettings::BaseSeconds, c.Base);
+    EXPECT_EQ(ClockSettings::IncrementMs, c.Increment);
+    EXPECT_EQ(ClockSettings::TimeLeftMs, c.TimeLeft);
+    if (!c.LongClock) continue;
+    AllocateTime(Xb->Game, AllocateOwnMove);
+    EXPECT_GT(TimeLimits::MaxTime, 100000);
+  }
+  EXPECT_EQ(Handle({"time 1000000000", "otim 1000000000"}), "");
+  EXPECT_EQ(ClockSettings::TimeLeftMs, 1000000000);
+  EXPECT_EQ(ClockSettings::OpponentTimeMs, 1000000000);
+  AllocateTime(Xb->Game, AllocateOwnMove);
+  EXPECT_GT(TimeLimits::MaxTime, 100000);
+  EXPECT_EQ(Handle({"time -99999999999", "st 99999999999"}), "");
+  EXPECT_EQ(ClockSettings::TimeLeftMs, -1000000000);
+  EXPECT_EQ(ClockSettings::BaseSeconds, 1000000);
+}
+
 TEST_F(XboardTest, ErrorsNameTheCommand) {
   const struct {
     const char* Command;

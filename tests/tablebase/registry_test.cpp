@@ -3,8 +3,14 @@
 // then missing, and the program runs on.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <thread>
 
 #include "support/capture.h"
@@ -117,6 +123,30 @@ TEST_F(RegistryTest, SearchesTheDirectoriesInOrderAndSkipsEmptyParts) {
   EXPECT_EQ(success, 1);
   EXPECT_EQ(WdlOf("8/8/8/3k4/8/8/8/KR6 b - - 0 1", success), -2);
   EXPECT_EQ(success, 1);
+}
+
+// A FIFO or a directory named like a table is no table: it is passed over
+// for the next directory's file, and the FIFO, which no one writes, must not
+// hold the registration up.
+TEST_F(RegistryTest, OnlyRegularFilesCountAsTables) {
+  std::filesystem::create_directory(Scratch / "one");
+  std::filesystem::create_directory(Scratch / "two");
+  ASSERT_EQ(mkfifo((Scratch / "one/KQvK.rtbw").c_str(), 0600), 0);
+  std::filesystem::create_directory(Scratch / "one/KRvK.rtbw");
+  Touch(Scratch / "two/KQvK.rtbw");
+  const std::string path = Scratch / "one" + ";" + Scratch / "two";
+  std::packaged_task<std::string()> registration([&] { return InitCaptured(Scratch, path); });
+  std::future<std::string> output = registration.get_future();
+  std::thread worker(std::move(registration));
+  if (output.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+    ADD_FAILURE() << "the registration waits on the FIFO";
+    // A writer lets the blocked open go on, so that the test can end.
+    const int writer = open((Scratch / "one/KQvK.rtbw").c_str(), O_WRONLY | O_NONBLOCK);
+    if (writer >= 0) close(writer);
+  }
+  worker.join();
+  EXPECT_EQ(output.get(), "Found 1 tablebases.\n");
+  EXPECT_EQ(TbRegisteredCount(), 1);
 }
 
 TEST_F(RegistryTest, EmptyPathRegistersNothingAndSaysNothing) {
