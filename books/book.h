@@ -153,9 +153,9 @@ public:
   virtual bool RecalcStats(const GameBoard&) { return NotWritable(); }
   virtual bool ImportGames(const char*, bool) { return NotWritable(); }
   virtual bool StoreGame(Game&) { return NotWritable(); }
-  virtual Game* GetUnprocessedGameExcept(const GameBoard&, const std::set<std::int32_t>&) { return nullptr; }
+  virtual Game* GetUnprocessedGameExcept(const GameBoard&, std::set<std::int32_t>&) { return nullptr; }
   virtual Game* GetUnprocessedGame(const GameBoard&) { return nullptr; }
-  virtual Game* GetRandomGameExcept(const std::set<std::int32_t>&) { return nullptr; }
+  virtual Game* GetRandomGameExcept(std::set<std::int32_t>&) { return nullptr; }
   virtual Game* GetRandomGame() { return nullptr; }
   virtual bool SetDatabase(const char*) { return NotWritable(); }
   virtual bool ClearDBStats() { return NotWritable(); }

@@ -47,10 +47,12 @@ void Info(const std::string& text) {
 
 void Log(const std::string& text) { Printer.Print(ChannelLogOnly, true, "%s", text.c_str()); }
 
-// The book kinds that can be made so far. The own format (1) and the remote
-// book (7) join when they are built.
+// The book kinds that can be made so far. The remote book (7) joins when it
+// is built.
 std::unique_ptr<Book> MakeBook(int kind) {
   switch (kind) {
+    case BookKindOwn:
+      return std::make_unique<BookQuelm>();
     case BookKindCtg:
       return std::make_unique<BookCTG>();
     case BookKindPolyglot:
@@ -70,6 +72,18 @@ void AddBook(const char* name, int kind) {
   ConfiguredBooks.Names[ConfiguredBooks.Count] = name;
   ConfiguredBooks.Kinds[ConfiguredBooks.Count] = kind;
   ConfiguredBooks.Count++;
+}
+
+bool OpenOwnBookCommand(const char* name) {
+  AddBook(name, BookKindOwn);
+  auto book = std::make_unique<BookQuelm>();
+  if (book->Open(name, true)) {
+    Printer.Print(ChannelStdout, true, "Opening book '%s' failed\n", name);
+    return true;
+  }
+  Printer.Print(ChannelStdout, true, "Using opening book '%s'\n", name);
+  ListOpenBook(std::move(book));
+  return false;
 }
 
 bool ListOpenBook(std::unique_ptr<Book> book) {

@@ -22,6 +22,10 @@ extern std::vector<std::unique_ptr<Book>> OpenBooks;
 // Adds a row to the configured books (the console's "book" command); a full
 // table ignores the call.
 void AddBook(const char* name, int kind);
+// The console's "book NAME": adds the row, opens the own-format book NAME
+// writable and lists it, telling standard output how it went. True when it
+// could not be opened.
+bool OpenOwnBookCommand(const char* name);
 // Lists an opened book; a full list deletes it. False when it was listed.
 bool ListOpenBook(std::unique_ptr<Book> book);
 

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "books/booklist.h"
 #include "engine/attacks.h"
 #include "engine/driver.h"
 #include "engine/eval.h"
@@ -242,6 +243,10 @@ int ConsoleFrontEnd::HandleCommand(const char* line) {
   if (Is(command, "analyze")) {
     EngineSide = -1;
     Mode = ModeAnalysing;
+  } else if (Is(command, "book")) {
+    const char* name = words.Rest();
+    if (!name) return missing(), 0;
+    OpenOwnBookCommand(name);
   } else if (Is(command, "bench")) {
     const char* n = words.Word();
     if (!n) return missing(), 0;

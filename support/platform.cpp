@@ -15,7 +15,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sched.h>
+#include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 bool NumaEnabled = false;
@@ -240,6 +242,34 @@ bool SyncDirectory(const char* path) {
   bool failed = ::fsync(descriptor) != 0;
   if (::close(descriptor) != 0) failed = true;
   return failed;
+}
+
+NewFileResult CreateNewFile(const char* name) {
+  const int descriptor = ::open(name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (descriptor < 0) return errno == EEXIST ? NewFileResult::Exists : NewFileResult::Failed;
+  ::close(descriptor);
+  return NewFileResult::Created;
+}
+
+bool FileExists(const char* name) {
+  struct stat status;
+  return ::stat(name, &status) == 0;
+}
+
+FileLockResult LockFileForWriting(const char* name, int& descriptor) {
+  descriptor = ::open(name, O_RDWR | O_CLOEXEC);
+  if (descriptor < 0) return FileLockResult::Failed;
+  if (::flock(descriptor, LOCK_EX | LOCK_NB) == 0) return FileLockResult::Locked;
+  const bool busy = errno == EWOULDBLOCK;
+  ::close(descriptor);
+  descriptor = -1;
+  return busy ? FileLockResult::Busy : FileLockResult::Failed;
+}
+
+void UnlockFile(int& descriptor) {
+  if (descriptor < 0) return;
+  ::close(descriptor);  // the lock goes with the descriptor
+  descriptor = -1;
 }
 
 void SleepMilliseconds(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms < 0 ? 0 : ms)); }

@@ -82,6 +82,18 @@ int ProcessId();
 bool SyncDirectory(const char* path);
 void SleepMilliseconds(int ms);
 
+// Makes an empty file only when no file of that name exists, in one step, so
+// that two programs creating the same book cannot both believe they made it.
+enum class NewFileResult { Created, Exists, Failed };
+NewFileResult CreateNewFile(const char* name);
+bool FileExists(const char* name);
+// An advisory lock held for as long as the returned descriptor stays open:
+// the file is opened for writing and locked without waiting. Busy: another
+// program holds the lock; Failed: the file cannot be opened for writing.
+enum class FileLockResult { Locked, Busy, Failed };
+FileLockResult LockFileForWriting(const char* name, int& descriptor);
+void UnlockFile(int& descriptor);
+
 // Standard input as a descriptor.
 bool IsTerminal(int descriptor);
 // A peer that closes its end of a pipe must not end the process: writes fail

@@ -12,6 +12,9 @@
 #include <vector>
 
 #include "books/ctg_fixture.h"
+#include "books/own/bookquelm.h"
+#include "games/gamesdb.h"
+#include "games/tags.h"
 #include "frontend/engine_process.h"
 #include "shared_data.h"
 #include "support/capture.h"
@@ -132,9 +135,11 @@ TEST_F(BookSessionTest, BadRowsBeforeAGoodBook) {
   REQUIRE_DEBIAN_BOOK();
   const std::string missing = Scratch / "missing.bin";
   const auto lines =
-      UciSession("bookfile own\nbookpoly " + missing + "\nbookpoly " + DebianBook + "\n", {"position startpos"});
+      UciSession("bookclient localhost:4463\nbookfile own\nbookpoly " + missing + "\nbookpoly " + DebianBook + "\n",
+                 {"position startpos"});
   const std::vector<std::string> expected = {
       "info string Could not create book object, playing without a book",
+      "info string Opening book 'own' failed",
       "info string Opening book '" + missing + "' failed",
       std::string("info string Using opening book '") + DebianBook + "'",
   };
@@ -162,6 +167,75 @@ TEST_F(BookSessionTest, AFinishedGameIsOfferedToTheBooks) {
             std::string::npos)
       << log;
   EXPECT_NE(log.find("Added played game to book 1"), std::string::npos) << log;
+}
+
+// A book built here, named in "bookfile": its move is played, and a finished
+// game lands in its own-games database with the engine's side named.
+TEST_F(BookSessionTest, OwnBookMovesAndStoredGames) {
+  const std::string name = Scratch / "own";
+  {
+    BookQuelm book;
+    ASSERT_FALSE(book.Create(name.c_str())) << book.Header.ErrorText;
+    GameBoard start;
+    GameMove move;
+    ASSERT_FALSE(book.UpdateStats(start, 0));
+    ASSERT_FALSE(book.UpdateMoveNag(start, move.FromText("b2b3"), 100));
+    ASSERT_FALSE(book.SetOwnDatabase("owngames"));
+    ASSERT_FALSE(book.Close());
+  }
+  const auto lines = UciSession("bookfile " + name + "\n", {"position startpos"});
+  EXPECT_TRUE(Has(lines, "info string Using opening book '" + name + "'"));
+  EXPECT_TRUE(Has(lines, "info string Quelm book move"));
+  EXPECT_EQ(BestMoves(lines), std::vector<std::string>{"b2b3"});
+
+  std::ofstream(Scratch / "books.ini") << "bookfile " << name << "\n";
+  EngineProcess engine(AbsoluteProgram(), {"books"}, Scratch.Path.string(), Scratch / "stderr");
+  ASSERT_TRUE(engine.Started());
+  for (const char* line : {"xboard", "protover 2", "new", "force", "e2e4", "e7e5", "result 0-1 {Black wins}", "quit"})
+    engine.Send(line);
+  EXPECT_EQ(engine.Finish(), 0);
+  GamesDatabase games;
+  ASSERT_FALSE(games.Open(Scratch / "owngames", false));
+  ASSERT_EQ(games.GameCount, 1u);
+  std::uint8_t flags = 0;
+  auto game = games.LoadGame(1, flags);
+  ASSERT_TRUE(game);
+  // "force" left the engine on neither side, which counts as Black.
+  EXPECT_STREQ(game->Tags.Find(TagWhite)->Text, "Opponent");
+  EXPECT_STREQ(game->Tags.Find(TagBlack)->Text, "Computer");
+  EXPECT_EQ(game->Tags.Find(TagResult)->Value, 2);
+}
+
+// The console's "book": the book opened writable, the texts on standard
+// output, and a refusal for a missing book, a directory and no name.
+TEST_F(BookSessionTest, ConsoleBookCommand) {
+  const std::string name = Scratch / "own";
+  {
+    BookQuelm book;
+    ASSERT_FALSE(book.Create(name.c_str()));
+  }
+  std::filesystem::create_directory(Scratch / "folder");
+  std::ofstream(Scratch / "books.ini") << "";
+  EngineProcess engine(AbsoluteProgram(), {"books"}, Scratch.Path.string(), Scratch / "stderr");
+  ASSERT_TRUE(engine.Started());
+  // The console's prompt may stand before a text on its line.
+  auto answered = [&engine](const std::string& text) {
+    for (auto line = engine.ReadLine(30000); line; line = engine.ReadLine(30000))
+      if (line->size() >= text.size() && line->compare(line->size() - text.size(), text.size(), text) == 0) return true;
+    return false;
+  };
+  engine.Send("console");
+  engine.Send("book " + name);
+  EXPECT_TRUE(answered("Using opening book '" + name + "'")) << engine.TranscriptText();
+  engine.Send("book " + Scratch / "missing");
+  EXPECT_TRUE(answered("Opening book '" + Scratch / "missing" + "' failed")) << engine.TranscriptText();
+  engine.Send("book " + Scratch / "folder");
+  EXPECT_TRUE(answered("Opening book '" + Scratch / "folder" + "' failed")) << engine.TranscriptText();
+  engine.Send("book");
+  EXPECT_TRUE(answered("ERROR - book: Missing Parameter")) << engine.TranscriptText();
+  engine.Send("quit");
+  EXPECT_EQ(engine.Finish(), 0);
+  EXPECT_FALSE(std::filesystem::exists(Scratch / "missing.bdf"));
 }
 
 }  // namespace

@@ -198,7 +198,8 @@ TEST_F(BookListTest, ConfiguredRowsEachReportedAndTheNextTried) {
     std::string Said;
   };
   const std::vector<Row> rows = {
-      {"own.book", 1, "Could not create book object, playing without a book\n"},
+      {Scratch.Path("own"), 1, "Opening book '" + Scratch.Path("own") + "' failed\n"},
+      {"localhost:4463", 7, "Could not create book object, playing without a book\n"},
       {Scratch.Path("missing.bin"), 5, "Opening book '" + Scratch.Path("missing.bin") + "' failed\n"},
       {"x", 3, "Could not create book object, playing without a book\n"},
       {Scratch.Path(""), 5, "Opening book '" + Scratch.Path("") + "' failed\n"},

@@ -4,6 +4,8 @@
 // engine, pondering, analysis and the hand-over to UCI).
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <string>
 
 #include "console_fixture.h"
@@ -217,8 +219,11 @@ TEST_F(ConsoleTest, ResultStoresTheCodeAndEndsTheEnginesPart) {
   EXPECT_EQ(Console.EngineSide, 1);
 }
 
-TEST_F(ConsoleTest, BookCommandIsAnsweredAsAnUnknownWord) {
-  EXPECT_EQ(Handle({"book my.bin"}), "ERROR - book: Illegal move\n");
+// "book" opens an own-format book; a name that is none, or no name, is
+// reported and the game goes on.
+TEST_F(ConsoleTest, BookCommandReportsABookThatWillNotOpen) {
+  EXPECT_EQ(Handle({"book my.bin", "book"}), "Opening book 'my.bin' failed\nERROR - book: Missing Parameter\n");
+  EXPECT_FALSE(std::filesystem::exists("my.bin.bdf"));
 }
 
 TEST_F(ConsoleTest, LearningCommandsNeedADepthAndTheLearningTable) {
