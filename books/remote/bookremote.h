@@ -181,6 +181,10 @@ private:
   // A protocol fault that leaves the stream out of step: the connection goes.
   void Desynchronised();
 
+  // Concurrency: the book name and the message buffer belong to this book
+  // alone (each book its own, so two remote books never share a reply) and
+  // are used from the front-end (main) thread only, like every book: no
+  // lock. A name answered by GetBookName lives until the next call.
   std::string bookName;
   std::uint8_t message[ConnectionClient::MaxMessage] = {};
 };
