@@ -156,7 +156,7 @@ bool BookQuelm::Close() {
 
 bool BookQuelm::Flush() {
   if (Header.PosName[0]) Positions.Flush();
-  if (ProcessedSet.IsOpen() && ProcessedSet.Writable) SyncFileToDisk(ProcessedSet.FileName);
+  if (ProcessedSet.IsOpen() && ProcessedSet.Writable && !ProcessedSet.Flush()) SyncFileToDisk(ProcessedSet.FileName);
   return false;
 }
 
@@ -447,7 +447,7 @@ void BookQuelm::Display() {
 }
 
 void BookQuelm::ShowBookMoves(const GameBoard& board) {
-  ShowListing(board, OwnDatabase.IsOpen() || BigDatabase.IsOpen() ? BigDatabase.GameCount : 0, OwnDatabase.GameCount);
+  ShowListing(board, BigDatabase.IsOpen() ? BigDatabase.GameCount : 0, OwnDatabase.IsOpen() ? OwnDatabase.GameCount : 0);
 }
 
 void BookQuelm::Show() {

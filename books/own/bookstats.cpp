@@ -242,7 +242,7 @@ bool BookQuelm::SetProcessed(std::int32_t game) {
   if (!ProcessedSet.IsOpen() || !ProcessedSet.Writable || game <= 0) return true;
   if (IsProcessed(game)) return false;  // one entry per game keeps the chains short
   const std::uint32_t g = static_cast<std::uint32_t>(game);
-  return ProcessedSet.Add(g & (ProcessedSet.BucketCount - 1), g, 1);
+  return ProcessedSet.Add(g & (ProcessedSet.BucketCount - 1), g, 1) || ProcessedSet.Flush();
 }
 
 bool BookQuelm::IsProcessed(std::int32_t game) {

@@ -271,7 +271,15 @@ bool BookHeader::Commit() {
   if (replacement.Begin(FileName.c_str(), ReplaceWaitMs) != FileReplacement::Status::Ready ||
       replacement.Write(Image.data(), Image.size()) || replacement.Commit())
     return true;
-  return Relock();
+  // Another program that opened the new file in the instant before the lock
+  // moved now holds it: this one keeps what it wrote and changes no more.
+  if (Relock()) {
+    writable = 0;
+    LockedOut = true;
+    Printer.Print(ChannelLogOnly, true, "Book '%s' is in use by another program: no further changes\n",
+                  FileName.c_str());
+  }
+  return false;
 }
 
 bool BookHeader::Relock() {

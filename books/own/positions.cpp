@@ -65,8 +65,9 @@ void* BookQuelmEntry::operator new(std::size_t size) {
   return entry;
 }
 
-void BookQuelmEntry::operator delete(void* entry) noexcept {
+void BookQuelmEntry::operator delete(void* entry, std::size_t size) noexcept {
   if (!entry) return;
+  if (size != sizeof(BookQuelmEntry)) return ::operator delete(entry);
   std::lock_guard<std::mutex> guard(EntryPoolLock);
   EntrySlot* slot = static_cast<EntrySlot*>(entry);
   slot->Next = FreeSlots;
@@ -353,7 +354,7 @@ void BookPositionFile::Close() {
 }
 
 bool BookPositionFile::Flush() {
-  if (Index.IsOpen() && Writable) SyncFileToDisk(Index.FileName);
+  if (Index.IsOpen() && Writable && !Index.Flush()) SyncFileToDisk(Index.FileName);
   if (Records.IsOpen() && Writable) Records.Flush();
   return false;
 }
@@ -401,8 +402,10 @@ bool BookPositionFile::Open(const char* base, bool writable) {
   RecordName = BaseName + ".bpf";
   SetIndexName(BaseName.c_str());
   if (FileExists(Marker(BaseName).c_str()) || FileExists((NewBase(BaseName) + ".bpf").c_str())) {
-    // A reorganisation was cut short: finish it, or drop its unfinished files.
-    if (!writable || FinishReorganise()) return Fail(2050);
+    // A reorganisation was cut short: a writable open finishes it, or drops
+    // its unfinished files. A read-only one can use the old pair only while
+    // no marker says that the new pair may have replaced part of it.
+    if (writable ? FinishReorganise() : FileExists(Marker(BaseName).c_str())) return Fail(2050);
   }
   if (Records.Open(RecordName.c_str(), writable ? BinFileBinary | BinFileUpdate : BinFileBinary)) return Fail(2044);
   Writable = writable;
@@ -538,7 +541,9 @@ bool BookPositionFile::Append(BookQuelmEntry& entry) {
     Count--;
     return Fail(2065);
   }
-  if (Index.Add(BucketOf(entry.Key), StoredKey(entry.Key), n)) return Fail(2064);
+  // Handed to the system at once: a program killed later must not take the
+  // entry of a counted record with it.
+  if (Index.Add(BucketOf(entry.Key), StoredKey(entry.Key), n) || Index.Flush()) return Fail(2064);
   return false;
 }
 

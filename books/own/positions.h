@@ -37,7 +37,7 @@ public:
   // and delete of this class go through it (null when no memory is left).
   static void* operator new(std::size_t size, const std::nothrow_t&) noexcept;
   static void* operator new(std::size_t size);
-  static void operator delete(void* entry) noexcept;
+  static void operator delete(void* entry, std::size_t size) noexcept;
   static BookQuelmEntry* Allocate() { return new (std::nothrow) BookQuelmEntry; }
   static void Free(BookQuelmEntry* entry) { delete entry; }
   // Counts of the pool, for tests and reports.

@@ -7,11 +7,14 @@
 #include <algorithm>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "books/own/bookquelm.h"
+#include "books/polyglot.h"
+#include "books/polyglot_fixture.h"
 #include "games/gamesdb_helpers.h"
 #include "support/scratch_directory.h"
 
@@ -189,6 +192,119 @@ TEST(OwnBookOracle, StatisticsEqualPgnExtract) {
                                  << got.Losses << ", pgn-extract " << counts.Wins << "/" << counts.Draws << "/"
                                  << counts.Losses;
     }
+    compared++;
+  }
+  EXPECT_GT(compared, 100);
+}
+
+// The FENs before each main-line move of one game that pgn-extract wrote
+// with a FEN comment after every move.
+std::vector<std::string> GamePositions(const std::string& block) {
+  std::string start = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1";
+  const std::size_t fenTag = block.find("\n[FEN \"");
+  if (fenTag != std::string::npos) start = block.substr(fenTag + 7, block.find('"', fenTag + 7) - fenTag - 7);
+  std::vector<std::string> fens = {start};
+  for (std::size_t open = block.find('{'); open != std::string::npos; open = block.find('{', open + 1)) {
+    const std::size_t close = block.find('}', open);
+    std::string fen = block.substr(open + 1, close - open - 1);
+    for (char& c : fen)
+      if (c == '\n') c = ' ';
+    const std::size_t first = fen.find_first_not_of(' '), last = fen.find_last_not_of(' ');
+    fens.push_back(fen.substr(first, last - first + 1));
+  }
+  fens.pop_back();  // the position after the last move
+  return fens;
+}
+
+// The Polyglot form of a book move: castling as the king onto its rook.
+std::uint16_t PolyglotWord(const GameMove& move) {
+  if (move.IsCastling()) return PolyglotMove(move.From / 8 == 0 ? 4 : 60, move.From);
+  static const int promotions[8] = {0, 0, 1, 0, 0, 2, 3, 4};
+  return PolyglotMove(move.From, move.To, promotions[move.Promotion & 7]);
+}
+
+// On games without a repeated position, Polyglot's weight of a move is
+// 2 x wins + draws of the side that plays it: what the book counts.
+TEST(OwnBookOracle, WeightsEqualPolyglotMakeBook) {
+  const std::string extract = PgnExtractProgram();
+  const std::string polyglot = "/usr/games/polyglot";
+  REQUIRE_DB_PATH(extract, "pgn-extract");
+  REQUIRE_DB_PATH(polyglot, "polyglot");
+  REQUIRE_DB_PATH(EcoPgn(), "eco.pgn");
+  std::vector<fs::path> sources = {EcoPgn()};
+  for (const fs::path& file : PychessPgnFiles()) sources.push_back(file);
+  LoadMessagesFile(QUELM_DATA_DIR "/english");
+
+  ScratchDirectory scratch;
+  ASSERT_TRUE(scratch.Ready());
+  const std::string joined = scratch.Path("joined.pgn"), normal = scratch.Path("normal.pgn"),
+                    games = scratch.Path("games.pgn"), kept = scratch.Path("kept.pgn");
+  WriteJoined(joined, sources, 1);
+  gamesdb_test::Run(extract + " --novars -s -o \"" + normal + "\" \"" + joined + "\" 2>/dev/null");
+  std::ofstream(games, std::ios::binary) << WithResults(ReadText(normal));
+  // One text for both sides: SAN with the FEN after every move.
+  const std::string text =
+      gamesdb_test::Run(extract + " --novars -s --fencomments \"" + games + "\" 2>/dev/null");
+  // Keep the games the database keeps (three moves or more) that never
+  // repeat a position and start from the standard position.
+  std::vector<std::string> blocks;
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t next = text.find("\n[Event ", at + 1);
+    if (next == std::string::npos) next = text.size();
+    blocks.push_back(text.substr(at, next - at));
+    at = next;
+  }
+  std::vector<std::vector<std::string>> positions;
+  for (const std::string& block : blocks) positions.push_back(GamePositions(block));
+  std::string keptText;
+  std::vector<std::string> keptFens;
+  for (std::size_t g = 0; g < blocks.size(); g++) {
+    // Polyglot reads every game from the standard start.
+    if (positions[g].size() < 3 || blocks[g].find("\n[FEN ") != std::string::npos) continue;
+    std::set<std::uint64_t> keys;
+    bool repeats = false;
+    for (const std::string& fen : positions[g]) {
+      GameBoard board;
+      if (board.SetFen(fen.c_str()) || !keys.insert(board.HashKey()).second) repeats = true;
+    }
+    if (repeats) continue;
+    keptText += blocks[g] + "\n";
+    keptFens.insert(keptFens.end(), positions[g].begin(), positions[g].end());
+  }
+  std::ofstream(kept, std::ios::binary) << keptText;
+  const std::string said = gamesdb_test::Run(polyglot + " make-book -pgn \"" + kept + "\" -bin \"" +
+                                             scratch.Path("kept.bin") + "\" -min-game 1 2>&1");
+  const auto weights = ScanPolyglotBook(scratch.Path("kept.bin"));
+  ASSERT_GT(weights.size(), 100u) << said;
+
+  GamesDatabase database;
+  ASSERT_FALSE(database.Create(scratch.Path("big"), true, false));
+  ASSERT_FALSE(database.ImportPgn(kept.c_str()));
+  database.Close();
+  BookQuelm book;
+  ASSERT_FALSE(book.Create(scratch.Path("book").c_str()));
+  ASSERT_FALSE(book.SetDatabase("big"));
+  std::set<std::uint64_t> done;
+  int compared = 0;
+  for (std::size_t i = 0; i < keptFens.size() && compared < 200; i += 7) {
+    GameBoard board;
+    ASSERT_FALSE(board.SetFen(keptFens[i].c_str()));
+    if (!done.insert(board.HashKey()).second) continue;
+    ASSERT_FALSE(book.UpdateStats(board, 0));
+    std::map<std::uint16_t, int> ours;
+    BookPosition* position = book.GetBookPosition(board);
+    ASSERT_NE(position, nullptr);
+    for (int e = 0; e < position->Count; e++) {
+      const BookEntry& entry = *position->Entries[e];
+      const int weight = 2 * entry.GetDBWins() + entry.GetDBDraws();
+      if (weight > 0) ours[PolyglotWord(*entry.GetMove())] = weight;
+    }
+    position->Release();
+    std::map<std::uint16_t, int> theirs;
+    const auto found = weights.find(BookPolyglot::ComputeKey(board));
+    if (found != weights.end())
+      for (const PolyglotFixtureEntry& entry : found->second) theirs[entry.Move] = entry.Weight;
+    EXPECT_EQ(ours, theirs) << keptFens[i];
     compared++;
   }
   EXPECT_GT(compared, 100);

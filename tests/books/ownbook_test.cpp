@@ -506,6 +506,53 @@ TEST_F(OwnBookTest, ReadOnlyOpensWriteNothing) {
   EXPECT_TRUE(Exists("book.bpf"));
 }
 
+// A (key, move) record written twice: finding and updating it must end, and
+// the update goes to one of them by its number.
+TEST_F(OwnBookTest, DuplicatedRecordsDoNotLoop) {
+  MakeBook();
+  {
+    BookQuelm book;
+    ASSERT_FALSE(book.Open(Path("book").c_str(), true));
+    ASSERT_FALSE(book.InsertMove(Start, MoveOf("e2e4")));
+  }
+  Bytes file = Scratch.ReadBytes("book.bpf");
+  file.insert(file.end(), file.begin() + 20, file.begin() + 66);
+  file[2] = 2;
+  Scratch.WriteBytes("book.bpf", file);
+  {
+    IndexFile raw;
+    ASSERT_FALSE(raw.Open(Path("book.bpi").c_str(), true));
+    const std::uint64_t key = Start.HashKey();
+    ASSERT_FALSE(raw.Add(static_cast<std::uint32_t>(key) & (raw.BucketCount - 1), static_cast<std::uint32_t>(key >> 32), 2));
+  }
+  BookQuelm book;
+  ASSERT_FALSE(book.Open(Path("book").c_str(), true));
+  ASSERT_FALSE(book.UpdateMoveNag(Start, MoveOf("e2e4"), 42));
+  BookPosition* position = book.GetBookPosition(Start);
+  ASSERT_EQ(position->Count, 2);
+  EXPECT_EQ(position->Entries[0]->GetManual() + position->Entries[1]->GetManual(), 42);
+  position->Release();
+  EXPECT_EQ(book.Positions.Count, 2);
+}
+
+// Companion names are read against the book's directory, whatever
+// directory they were written with.
+TEST_F(OwnBookTest, CompanionsLiveBesideTheBook) {
+  EXPECT_EQ(BookQuelm::DirectoryPart("a/b\\c"), "a/b\\");
+  EXPECT_EQ(BookQuelm::DirectoryPart("book"), "");
+  std::filesystem::create_directory(Path("sub"));
+  BookQuelm book;
+  ASSERT_FALSE(book.Create(Path("sub/book").c_str()));
+  book.Close();
+  ASSERT_FALSE(book.Open(Path("sub/book").c_str(), true));
+  EXPECT_EQ(book.Companion(".\\own"), Path("sub/own"));
+  EXPECT_EQ(book.Companion("c:\\games\\big"), Path("sub/big"));
+  ASSERT_FALSE(book.SetOwnDatabase(".\\own"));
+  EXPECT_STREQ(book.Header.OwnName, "own");
+  EXPECT_TRUE(Exists("sub/own.fdb"));
+  EXPECT_FALSE(Exists("own.fdb"));
+}
+
 // Games databases built from PGN text.
 class OwnBookStatsTest : public OwnBookTest {
 protected:
@@ -646,6 +693,11 @@ TEST_F(OwnBookStatsTest, GamesQueueAndStoredGames) {
   ASSERT_FALSE(book.SetProcessed(2));
   ASSERT_FALSE(book.SetProcessed(3));
   EXPECT_EQ(book.GetRandomGame(), nullptr);
+  // An import goes into the big database, which is read-only again after.
+  std::ofstream(Path("more.pgn")) << GameText("a", "b", "1-0", "1. c4 e5 2. Nc3");
+  ASSERT_FALSE(book.ImportGames(Path("more.pgn").c_str(), false));
+  EXPECT_EQ(book.BigDatabase.GameCount, 4u);
+  EXPECT_FALSE(book.BigDatabase.IsWritable());
   // A stored game lands in the own-games database.
   Game played;
   ASSERT_FALSE(played.Reset());
