@@ -107,28 +107,35 @@ TEST_F(RemoteSessionTest, StartUpTextsAndABookMove) {
   for (const Request& request : server.Requests()) EXPECT_TRUE(request.Type == 3 || request.Type >= 19) << request.Type;
 }
 
-// The game the engine was given, in the buffer form, decodes to its moves.
+// The game the engine was given, in the buffer form, decodes to its moves,
+// whichever dialogue ended it.
 TEST_F(RemoteSessionTest, AFinishedGameReachesTheServer) {
-  remotetest::Server server([](const Request& request) { return BookServer(request); }, 2);
-  ASSERT_TRUE(server.Ready());
-  std::ofstream(Scratch / "remote.ini") << "bookclient " << server.Address() << "\n";
-  EngineProcess engine(Program(), {"remote"}, Scratch.Path.string(), Scratch / "stderr");
-  ASSERT_TRUE(engine.Started());
-  for (const char* line : {"xboard", "protover 2", "new", "force", "e2e4", "e7e5", "g1f3", "b8c6",
-                           "result 1/2-1/2 {agreed}", "quit"})
-    engine.Send(line);
-  EXPECT_EQ(engine.Finish(), 0);
-  std::vector<Request> stored;
-  for (const Request& request : server.Requests())
-    if (request.Type == 10) stored.push_back(request);
-  ASSERT_EQ(stored.size(), 1u);
-  Game game;
-  SilentGameSink silent;
-  ASSERT_EQ(game.CompactRead(stored[0].Payload.data(), static_cast<int>(stored[0].Payload.size()), silent), 0);
-  std::vector<std::pair<int, int>> moves;
-  for (const GameNode* node = game.Root; node; node = node->MainChild) moves.emplace_back(node->Move->From, node->Move->To);
-  // e2e4 e7e5 g1f3 b8c6 on the a8 = 0 numbering.
-  EXPECT_EQ(moves, (std::vector<std::pair<int, int>>{{52, 36}, {12, 28}, {62, 45}, {1, 18}}));
+  const std::vector<std::vector<std::string>> dialogues = {
+      {"xboard", "protover 2", "new", "force", "e2e4", "e7e5", "g1f3", "b8c6", "result 1/2-1/2 {agreed}", "quit"},
+      {"console", "new", "force", "e2e4", "e7e5", "g1f3", "b8c6", "result 1/2-1/2", "quit"},
+  };
+  for (const auto& dialogue : dialogues) {
+    SCOPED_TRACE(dialogue.front());
+    remotetest::Server server([](const Request& request) { return BookServer(request); }, 2);
+    ASSERT_TRUE(server.Ready());
+    std::ofstream(Scratch / "remote.ini") << "bookclient " << server.Address() << "\n";
+    EngineProcess engine(Program(), {"remote"}, Scratch.Path.string(), Scratch / "stderr");
+    ASSERT_TRUE(engine.Started());
+    for (const std::string& line : dialogue) engine.Send(line);
+    EXPECT_EQ(engine.Finish(), 0);
+    std::vector<Request> stored;
+    for (const Request& request : server.Requests())
+      if (request.Type == 10) stored.push_back(request);
+    ASSERT_EQ(stored.size(), 1u) << engine.TranscriptText();
+    Game game;
+    SilentGameSink silent;
+    ASSERT_EQ(game.CompactRead(stored[0].Payload.data(), static_cast<int>(stored[0].Payload.size()), silent), 0);
+    std::vector<std::pair<int, int>> moves;
+    for (const GameNode* node = game.Root; node; node = node->MainChild)
+      moves.emplace_back(node->Move->From, node->Move->To);
+    // e2e4 e7e5 g1f3 b8c6 on the a8 = 0 numbering.
+    EXPECT_EQ(moves, (std::vector<std::pair<int, int>>{{52, 36}, {12, 28}, {62, 45}, {1, 18}}));
+  }
 }
 
 // A server that fails the position request: the search runs and answers,
