@@ -13,6 +13,7 @@
 #include "books/ctg.h"
 #include "books/own/bookquelm.h"
 #include "books/polyglot.h"
+#include "books/remote/bookremote.h"
 #include "engine/game.h"
 #include "engine/movegen.h"
 #include "frontend/frontend.h"
@@ -21,6 +22,7 @@
 #include "games/gamerecord.h"
 #include "games/tags.h"
 #include "support/output.h"
+#include "support/socket.h"
 
 std::vector<std::unique_ptr<Book>> OpenBooks;
 
@@ -47,8 +49,6 @@ void Info(const std::string& text) {
 
 void Log(const std::string& text) { Printer.Print(ChannelLogOnly, true, "%s", text.c_str()); }
 
-// The book kinds that can be made so far. The remote book (7) joins when it
-// is built.
 std::unique_ptr<Book> MakeBook(int kind) {
   switch (kind) {
     case BookKindOwn:
@@ -57,15 +57,34 @@ std::unique_ptr<Book> MakeBook(int kind) {
       return std::make_unique<BookCTG>();
     case BookKindPolyglot:
       return std::make_unique<BookPolyglot>();
+    case BookKindRemote:
+      return std::make_unique<BookRemote>();
     default:
       return nullptr;
   }
+}
+
+// A remote book is connected rather than opened; name is "host[:port]".
+void ConnectRemoteBook(std::unique_ptr<Book> book, const std::string& name) {
+  auto& remote = static_cast<BookRemote&>(*book);
+  if (remote.connection.SetAddress(name.c_str()) || remote.connection.Connect() != 0) {
+    Info(Format("Opening client book on '%s' failed\n", name.c_str()));
+    return;
+  }
+  remote.open = 1;
+  Info("Opened client book\n");
+  // Before listing: a full list deletes the book.
+  remote.SetRandomness(Settings::BookRandom);
+  ListOpenBook(std::move(book));
+  Info(Format("Setting Book randomness to %d\n", Settings::BookRandom));
 }
 
 // The CTG format knows only the standard castling rules.
 bool CtgUsable(const ChessGame& game) { return game.ChessVariant != VariantChess960; }
 
 }  // namespace
+
+bool InitialiseNetwork() { return Socket::Initialise(); }
 
 void AddBook(const char* name, int kind) {
   if (!name || ConfiguredBooks.Count >= ConfiguredBookList::MaxBooks) return;
@@ -100,6 +119,10 @@ void OpenConfiguredBooks() {
     // still name good books.
     if (!book) {
       Info("Could not create book object, playing without a book\n");
+      continue;
+    }
+    if (book->GetKind() == BookKindRemote) {
+      ConnectRemoteBook(std::move(book), name);
       continue;
     }
     // Only the own format is ever changed; CTG and Polyglot files may well

@@ -19,6 +19,10 @@ class Position;
 inline constexpr int MaxOpenBooks = 16;
 extern std::vector<std::unique_ptr<Book>> OpenBooks;
 
+// Start-up, once, before any book is made: the network layer the remote
+// books use. True on failure.
+bool InitialiseNetwork();
+
 // Adds a row to the configured books (the console's "book" command); a full
 // table ignores the call.
 void AddBook(const char* name, int kind);

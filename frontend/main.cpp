@@ -2,6 +2,7 @@
 // the dialogue, start-up, the dialogue itself and the teardown.
 #include <cstdio>
 
+#include "books/booklist.h"
 #include "engine/attacks.h"
 #include "engine/eval.h"
 #include "engine/evalweights.h"
@@ -25,6 +26,7 @@ void InitEngineTables() {
   InitEval();
   MaterialTable::Build();
   InitGameBoardTables();
+  if (InitialiseNetwork()) std::fprintf(stderr, "Could not start the network layer\n");
   InitDistanceTable();
   TranspositionTable::Allocate(Settings::MainHash);
   SyzygyEnabled = true;

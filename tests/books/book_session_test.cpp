@@ -13,6 +13,7 @@
 
 #include "books/ctg_fixture.h"
 #include "books/own/bookquelm.h"
+#include "books/remote_server.h"
 #include "games/gamesdb.h"
 #include "games/tags.h"
 #include "frontend/engine_process.h"
@@ -134,11 +135,12 @@ TEST_F(BookSessionTest, CtgBookThroughBothKeywords) {
 TEST_F(BookSessionTest, BadRowsBeforeAGoodBook) {
   REQUIRE_DEBIAN_BOOK();
   const std::string missing = Scratch / "missing.bin";
-  const auto lines =
-      UciSession("bookclient localhost:4463\nbookfile own\nbookpoly " + missing + "\nbookpoly " + DebianBook + "\n",
-                 {"position startpos"});
+  const std::string server = "127.0.0.1:" + std::to_string(remotetest::ClosedPort());
+  const auto lines = UciSession(
+      "bookclient " + server + "\nbookfile own\nbookpoly " + missing + "\nbookpoly " + DebianBook + "\n",
+      {"position startpos"});
   const std::vector<std::string> expected = {
-      "info string Could not create book object, playing without a book",
+      "info string Opening client book on '" + server + "' failed",
       "info string Opening book 'own' failed",
       "info string Opening book '" + missing + "' failed",
       std::string("info string Using opening book '") + DebianBook + "'",

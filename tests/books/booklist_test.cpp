@@ -16,6 +16,7 @@
 #include "books/ctg_fixture.h"
 #include "books/own/bookquelm.h"
 #include "books/polyglot_fixture.h"
+#include "books/remote_server.h"
 #include "engine/board_helpers.h"
 #include "engine/game.h"
 #include "engine/movetext.h"
@@ -192,6 +193,7 @@ TEST_F(BookListTest, ConfiguredRowsEachReportedAndTheNextTried) {
   WriteCtgBook(Scratch.Path("good.ctg"), {{StartFen, {{0x5F, 0}}}});
   Scratch.WriteBytes("empty.bin", {});
   const std::string longPath = Scratch.Path(std::string(300, 'x') + ".bin");
+  const std::string noServer = "127.0.0.1:" + std::to_string(remotetest::ClosedPort());
   struct Row {
     std::string Name;
     int Kind;
@@ -199,7 +201,7 @@ TEST_F(BookListTest, ConfiguredRowsEachReportedAndTheNextTried) {
   };
   const std::vector<Row> rows = {
       {Scratch.Path("own"), 1, "Opening book '" + Scratch.Path("own") + "' failed\n"},
-      {"localhost:4463", 7, "Could not create book object, playing without a book\n"},
+      {noServer, 7, "Opening client book on '" + noServer + "' failed\n"},
       {Scratch.Path("missing.bin"), 5, "Opening book '" + Scratch.Path("missing.bin") + "' failed\n"},
       {"x", 3, "Could not create book object, playing without a book\n"},
       {Scratch.Path(""), 5, "Opening book '" + Scratch.Path("") + "' failed\n"},
@@ -224,6 +226,25 @@ TEST_F(BookListTest, ConfiguredRowsEachReportedAndTheNextTried) {
   EXPECT_EQ(OpenBooks[0]->GetKind(), BookKindCtg);
   EXPECT_EQ(OpenBooks[1]->GetKind(), BookKindPolyglot);
   EXPECT_TRUE(OpenBooks[0]->open && OpenBooks[1]->open);
+}
+
+// A remote book is connected, listed and handed the configured randomness,
+// which it keeps without asking its server.
+TEST_F(BookListTest, ARemoteBookIsConnectedAndGivenTheRandomness) {
+  remotetest::Server server([](const remotetest::Request&) { return remotetest::Script(); }, 1);
+  ASSERT_TRUE(server.Ready());
+  const int savedRandom = Settings::BookRandom;
+  Settings::BookRandom = 5;
+  AddBook((" " + server.Address() + " ").c_str(), BookKindRemote);
+  StubFrontEnd frontEnd(ProtocolUci);
+  OpenConfiguredBooks();
+  Settings::BookRandom = savedRandom;
+  EXPECT_EQ(frontEnd.Infos, (std::vector<std::string>{"Opened client book\n", "Setting Book randomness to 5\n"}));
+  ASSERT_EQ(OpenBooks.size(), 1u);
+  EXPECT_EQ(OpenBooks[0]->GetKind(), BookKindRemote);
+  EXPECT_TRUE(OpenBooks[0]->open);
+  EXPECT_EQ(OpenBooks[0]->GetRandomness(), 5);
+  EXPECT_TRUE(server.Requests().empty());
 }
 
 TEST_F(BookListTest, AFullListDropsTheBook) {
