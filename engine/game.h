@@ -45,6 +45,10 @@ enum MoveClass : int {
 class ChessGame : public Position {
 public:
   ChessGame();
+  // A game that starts at the board given, for a search on a private copy:
+  // no move list, no history of played moves and no start text, none of
+  // which a search reads.
+  explicit ChessGame(const Position& board);
 
   void SetStartPosition();
   // True on error: the text's reason is in Message and the game is unchanged.
