@@ -193,6 +193,7 @@ constexpr int AffinityMaskBits = 64;
 void WorkerThread::Run() {
   if (Settings::GlueCores && SetCurrentThreadAffinity(ProcessorMask{1} << (Work.Id % AffinityMaskBits)))
     Printer.Print(ChannelStdout, true, "Setting Affinity failed\n");
+  TranspositionTable::UseFillSlot(Work.Id);
   Running.store(true, std::memory_order_release);
   unsigned rounds = 0;
   while (!Exit.load(std::memory_order_acquire)) {
