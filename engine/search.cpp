@@ -603,14 +603,9 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
     // workers may share the moves that remain.
     if (ThreadCount.load(std::memory_order_relaxed) > 1 && depth >= Settings::SplitDepth &&
         picker.List.Count - picker.List.Cursor >= Settings::MinSplit) {
-      bool split = false;
-      for (int i = 0; i < ThreadCount.load(std::memory_order_relaxed); ++i) {
-        Worker* helper = WorkerPool[i];
-        if (!helper || helper->State.load(std::memory_order_acquire) != WorkerIdle) continue;
-        split = SplitSearch(game, worker, record, ply, best, alpha, bestMove, singularAllowed, tbValue, *abort,
-                            {nodeType, moveNumber, lateMoves});
-        break;
-      }
+      const bool split = SomeWorkerMayHelp(worker) &&
+                         SplitSearch(game, worker, record, ply, best, alpha, bestMove, singularAllowed, tbValue,
+                                     *abort, {nodeType, moveNumber, lateMoves});
       if (split) {
         if (*abort) return best;
         if (best >= beta) return best;

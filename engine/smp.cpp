@@ -54,6 +54,14 @@ void Relax(unsigned& rounds) {
   if ((++rounds & YieldMask) == 0) std::this_thread::yield();
 }
 
+// A worker's lock is held for moments, but its holder may have lost its
+// processor to other work: the wait yields now and then.
+void LockWorker(Worker& worker) {
+  unsigned rounds = 0;
+  while (worker.Lock.exchange(1, std::memory_order_acquire) != 0)
+    while (worker.Lock.load(std::memory_order_relaxed) != 0) Relax(rounds);
+}
+
 // The shared alpha of a split node: helpers read it without the lock.
 std::atomic_ref<std::int32_t> SharedAlpha(SplitPoint& sp) {
   return std::atomic_ref<std::int32_t>(sp.Record->Picker.Alpha);
@@ -311,7 +319,7 @@ bool SplitPoint::Offer(SplitPoint& sp, ChessGame& game, Worker& owner, PlyRecord
     // worker leaving a split point takes them. Nobody waits for a worker's
     // lock while holding a split point's, so the owner can wait here for a
     // lock that is held for moments, instead of passing an idle worker over.
-    SpinLock(candidate->Lock);
+    LockWorker(*candidate);
     if (candidate->State.load(std::memory_order_acquire) != WorkerIdle || !MayHelp(*candidate, owner, threads) ||
         candidate->StackLevel + 1 >= MaxStackLevels) {
       SpinUnlock(candidate->Lock);
@@ -540,6 +548,17 @@ int SplitPoint::MasterSearch(SplitPoint& sp, ChessGame& game, Worker& worker, Mo
   abort = best < beta;
   bestMove = sp.BestMove;
   return std::max(best, sp.Record->Picker.Alpha);
+}
+
+bool SomeWorkerMayHelp(Worker& owner) {
+  const int threads = ThreadCount.load(std::memory_order_relaxed);
+  for (int i = 0; i < threads; ++i) {
+    Worker* candidate = WorkerPool[i];
+    if (candidate && candidate != &owner && candidate->State.load(std::memory_order_acquire) == WorkerIdle &&
+        MayHelp(*candidate, owner, threads))
+      return true;
+  }
+  return false;
 }
 
 bool SplitSearch(ChessGame& game, Worker& worker, PlyRecord& record, int ply, int& best, int& alpha, Move& bestMove,

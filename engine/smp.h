@@ -154,6 +154,10 @@ bool AnyWorkerRunning();
 // True once every worker thread is awake for the search.
 bool AllWorkersAwake();
 
+// True when an idle worker may be booked by owner: not only idle, but also
+// free of split points of its own that only its own helpers may serve. An
+// idle owner waiting for its helpers is not worth an offer from elsewhere.
+bool SomeWorkerMayHelp(Worker& owner);
 // Offers the node to idle workers; true when it was split and searched.
 bool SplitSearch(ChessGame& game, Worker& worker, PlyRecord& record, int ply, int& best, int& alpha,
                  Move& bestMove, bool singularAllowed, int tbValue, bool& abort, const SplitNodeShape& shape);
