@@ -4,7 +4,9 @@
 //   engine_tests --gtest_also_run_disabled_tests --gtest_filter='*SmpBenchmark*'
 // QUELM_SMP_DEPTH sets the depth (default 12), QUELM_SMP_RUNS the runs per
 // thread count (default 1; the times are summed), QUELM_SMP_THREADS the
-// thread counts after the one-thread reference (default "2,4,8").
+// thread counts after the one-thread reference (default "2,4,8"),
+// QUELM_SMP_SPLITDEPTH the split depth in quarter plies (default: the
+// setting's own).
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -49,10 +51,12 @@ std::vector<int> ThreadCountsFromEnvironment() {
 TEST_F(SmpTest, DISABLED_SmpBenchmark) {
   const int depth = FromEnvironment("QUELM_SMP_DEPTH", 12);
   const int runs = FromEnvironment("QUELM_SMP_RUNS", 1);
+  Settings::SplitDepth = FromEnvironment("QUELM_SMP_SPLITDEPTH", Settings::SplitDepth);
   TranspositionTable::Allocate(64);
   double reference = 0;
   std::uint64_t referenceNodes = 0;
-  std::printf("depth %d, %d run(s) of %zu positions\n", depth, runs, std::size(BenchPositions));
+  std::printf("depth %d, %d run(s) of %zu positions, split depth %d\n", depth, runs, std::size(BenchPositions),
+              Settings::SplitDepth);
   std::printf("%7s %9s %13s %11s %8s %8s %8s %8s\n", "threads", "seconds", "nodes", "nps", "speedup", "nodes x",
               "splits", "failed");
   for (const int threads : ThreadCountsFromEnvironment()) {
