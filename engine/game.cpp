@@ -55,6 +55,15 @@ ChessGame::ChessGame() {
   SetStartPosition();
 }
 
+ChessGame::ChessGame(const Position& board) : Position(board) {
+  GamePly = 0;
+  HighestPly = 0;
+  Moves.Count = 0;
+  Moves.Cursor = 0;
+  Outcome = {};
+  StartFen[0] = '\0';
+}
+
 void ChessGame::SetStartPosition() {
   ParseFEN(StandardStartFen);
   std::snprintf(StartFen, sizeof(StartFen), "%s", GetFEN());

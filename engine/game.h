@@ -55,6 +55,10 @@ inline constexpr int SearchHistoryRoom = 160;  // above the search's deepest ply
 class ChessGame : public Position {
 public:
   ChessGame();
+  // A game that starts at the board given, for a search on a private copy:
+  // no move list, no history of played moves and no start text, none of
+  // which a search reads.
+  explicit ChessGame(const Position& board);
 
   void SetStartPosition();
   // True on error: the text's reason is in Message and the game is unchanged.

@@ -229,6 +229,13 @@ constexpr int LateMoveShare = 3;
 // extension is made whole.
 constexpr int ExtendLevelWhole = 4;
 
+int LateMoveReduction(int nodeType, int moveNumber, int lateMoves, int newDepth) {
+  const int limit = std::max(newDepth - MinReducedDepth, 0);
+  const bool late = moveNumber > lateMoves;
+  if (nodeType == PvNode) return std::min(limit, late ? Settings::LmrPv + Settings::LmrExtraPv : Settings::LmrPv);
+  return std::min(limit, late ? Settings::LmrScout + Settings::LmrExtraScout : Settings::LmrScout);
+}
+
 int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, int beta, int depth,
            bool singularAllowed, int tbValue, bool* abort) {
   // The caller's side of the bargain: a window inside the score range; a
@@ -529,14 +536,8 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
     bool childAbort = false;
     if (moveNumber > 1) {
       int reduction = 0;
-      const int limit = std::max(newDepth - MinReducedDepth, 0);
-      if (reducible && limit > 0 && orderingScore < ReducibleScoreLimit) {
-        if (nodeType == PvNode)
-          reduction = std::min(limit, moveNumber > lateMoves ? Settings::LmrPv + Settings::LmrExtraPv : Settings::LmrPv);
-        else
-          reduction = std::min(limit, moveNumber > lateMoves ? Settings::LmrScout + Settings::LmrExtraScout
-                                                             : Settings::LmrScout);
-      }
+      if (reducible && orderingScore < ReducibleScoreLimit)
+        reduction = LateMoveReduction(nodeType, moveNumber, lateMoves, newDepth);
       score = -Search(ScoutNode, game, worker, ply + 1, -alpha - 1, -alpha, newDepth - reduction, singularAllowed,
                       childTb, &childAbort);
       if (childAbort || worker.ShouldStop()) {
@@ -602,13 +603,9 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
     // workers may share the moves that remain.
     if (ThreadCount.load(std::memory_order_relaxed) > 1 && depth >= Settings::SplitDepth &&
         picker.List.Count - picker.List.Cursor >= Settings::MinSplit) {
-      bool split = false;
-      for (int i = 0; i < ThreadCount.load(std::memory_order_relaxed); ++i) {
-        Worker* helper = WorkerPool[i];
-        if (!helper || helper->State.load(std::memory_order_acquire) != WorkerIdle) continue;
-        split = SplitSearch(game, worker, record, ply, best, alpha, bestMove, singularAllowed, tbValue, *abort);
-        break;
-      }
+      const bool split = SomeWorkerMayHelp(worker) &&
+                         SplitSearch(game, worker, record, ply, best, alpha, bestMove, singularAllowed, tbValue,
+                                     *abort, {nodeType, moveNumber, lateMoves});
       if (split) {
         if (*abort) return best;
         if (best >= beta) return best;

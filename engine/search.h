@@ -56,6 +56,11 @@ int Quiesce(ChessGame& game, Worker& worker, int ply, int alpha, int beta, bool 
 // for moves that must not be reduced.
 int GetExtension(int nodeType, ChessGame& game, Move move, bool inCheckBefore, int remainingDepth,
                  std::uint32_t orderingScore, const UndoRecord& undo, bool* reducible, int thread);
+// The late-move reduction (quarter plies) of a reducible move after the
+// first: moveNumber counts the node's moves searched so far with this one,
+// and moves beyond lateMoves take the extra reduction. The node loop and a
+// split point of the same node reduce alike, whoever searches the move.
+int LateMoveReduction(int nodeType, int moveNumber, int lateMoves, int newDepth);
 bool NullMoveAllowed(ChessGame& game, Worker& worker, int ply);
 int NullMoveReduction(int depth);
 void SingularTest(ChessGame& game, Worker& worker, PlyRecord& record, int ply, int ttScore, int depth,

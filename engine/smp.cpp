@@ -43,8 +43,6 @@ void CopyRecords(const PlyStack& from, PlyStack& to, int plies) {
   for (int i = 0; i < plies; ++i) to.Records[i] = from.Records[i];
 }
 
-bool TrySpinLock(std::atomic<std::uint32_t>& word) { return word.exchange(1, std::memory_order_acquire) == 0; }
-
 // A waiting loop yields its processor once every 1024 pauses.
 constexpr unsigned YieldMask = 1023;
 
@@ -54,6 +52,14 @@ constexpr unsigned YieldMask = 1023;
 void Relax(unsigned& rounds) {
   CpuPause();
   if ((++rounds & YieldMask) == 0) std::this_thread::yield();
+}
+
+// A worker's lock is held for moments, but its holder may have lost its
+// processor to other work: the wait yields now and then.
+void LockWorker(Worker& worker) {
+  unsigned rounds = 0;
+  while (worker.Lock.exchange(1, std::memory_order_acquire) != 0)
+    while (worker.Lock.load(std::memory_order_relaxed) != 0) Relax(rounds);
 }
 
 // The shared alpha of a split node: helpers read it without the lock.
@@ -104,12 +110,12 @@ void ParkWorkersAtExit() {
 }  // namespace
 
 SplitPoint::SplitPoint()
-    : OwnerStack(nullptr), Record(nullptr), Board(), Helpers{}, Aborted(false), BestMove(0), SingularAllowed(false),
-      Ply(0), TbReference(NoTablebaseValue), BestScore(0), HelperCount(0), Lock(0) {}
+    : OwnerStack(nullptr), Record(nullptr), Board(), Helpers{}, BestMove(0), SingularAllowed(false), Ply(0),
+      TbReference(NoTablebaseValue), Shape{ScoutNode, 0, 0}, Aborted(false), BestScore(0), HelperCount(0), Lock(0) {}
 
 Worker::Worker()
-    : History{}, SplitPoints{}, SplitStack{}, Stacks(nullptr), OwnSplitPoints(0), SplitLevel(-1), StackLevel(-1),
-      Id(NextWorkerId), Lock(0), AbortFlag(false), State(WorkerUnusable) {
+    : History{}, SplitPoints{}, SplitStack{}, Stacks(nullptr), Id(NextWorkerId), State(WorkerUnusable),
+      AbortFlag(false), OwnSplitPoints(0), SplitLevel(-1), StackLevel(-1), Lock(0) {
   Stacks = new (std::nothrow) PlyStack[MaxStackLevels];
   if (!Stacks) return;
   if (Id >= MaxWorkers || PawnHash::Allocate(PawnHashes[Id])) return;
@@ -129,7 +135,7 @@ void Worker::Free() {
   }
 }
 
-bool Worker::ShouldStop() {
+bool Worker::ShouldStopAt(int splitLevel) {
   if (StopSearch.load(std::memory_order_relaxed) || AbortFlag.load(std::memory_order_relaxed)) return true;
   const int own = OwnSplitPoints.load(std::memory_order_relaxed);
   for (int i = 0; i < own; ++i) {
@@ -141,7 +147,7 @@ bool Worker::ShouldStop() {
   // The work in hand lies inside every split point of the stack. Unlike an
   // abort flag, which is cleared whenever a split point is left, this cannot
   // be forgotten while an outer split point still needs stopping.
-  for (int level = 0; level <= SplitLevel; ++level)
+  for (int level = 0; level <= splitLevel; ++level)
     if (SplitStack[level]->Aborted.load(std::memory_order_relaxed)) return true;
   return false;
 }
@@ -195,6 +201,7 @@ constexpr int AffinityMaskBits = 64;
 void WorkerThread::Run() {
   if (Settings::GlueCores && SetCurrentThreadAffinity(ProcessorMask{1} << (Work.Id % AffinityMaskBits)))
     Printer.Print(ChannelStdout, true, "Setting Affinity failed\n");
+  TranspositionTable::UseFillSlot(Work.Id);
   Running.store(true, std::memory_order_release);
   unsigned rounds = 0;
   while (!Exit.load(std::memory_order_acquire)) {
@@ -286,7 +293,7 @@ bool AllWorkersAwake() {
 }
 
 bool SplitPoint::Offer(SplitPoint& sp, ChessGame& game, Worker& owner, PlyRecord& record, int ply, int best,
-                       Move bestMove, bool singularAllowed, int tbValue) {
+                       Move bestMove, bool singularAllowed, int tbValue, const SplitNodeShape& shape) {
   sp.Record = &record;
   sp.Board = game;
   sp.Ply = ply;
@@ -295,6 +302,7 @@ bool SplitPoint::Offer(SplitPoint& sp, ChessGame& game, Worker& owner, PlyRecord
   sp.SingularAllowed = singularAllowed;
   sp.HelperCount.store(0, std::memory_order_relaxed);
   sp.TbReference = tbValue == NoTablebaseValue ? NoTablebaseValue : -tbValue;
+  sp.Shape = shape;
   for (auto& helper : sp.Helpers) helper.store(0, std::memory_order_relaxed);
 
   const int threads = ThreadCount.load(std::memory_order_relaxed);
@@ -304,24 +312,24 @@ bool SplitPoint::Offer(SplitPoint& sp, ChessGame& game, Worker& owner, PlyRecord
     if (helpers >= Settings::MaxSplit - 1 || helpers >= movesLeft - 1 || sp.Aborted.load(std::memory_order_relaxed))
       break;
     Worker* candidate = WorkerPool[i];
-    if (!candidate || candidate == &owner || candidate->State.load(std::memory_order_acquire) != WorkerIdle) continue;
-    SpinLock(sp.Lock);
-    if (sp.Aborted.load(std::memory_order_relaxed)) {
-      SpinUnlock(sp.Lock);
-      break;
-    }
-    // Owners book while holding their split point; waiting for a worker's
-    // lock there could close a circle with a worker that leaves another
-    // split point, so a worker that is busy with its lock is passed over.
-    if (!TrySpinLock(candidate->Lock)) {
-      SpinUnlock(sp.Lock);
+    if (!candidate || candidate == &owner || candidate->State.load(std::memory_order_acquire) != WorkerIdle ||
+        !MayHelp(*candidate, owner, threads))
       continue;
-    }
+    // The worker's lock first, then the split point's: the order in which a
+    // worker leaving a split point takes them. Nobody waits for a worker's
+    // lock while holding a split point's, so the owner can wait here for a
+    // lock that is held for moments, instead of passing an idle worker over.
+    LockWorker(*candidate);
     if (candidate->State.load(std::memory_order_acquire) != WorkerIdle || !MayHelp(*candidate, owner, threads) ||
         candidate->StackLevel + 1 >= MaxStackLevels) {
       SpinUnlock(candidate->Lock);
-      SpinUnlock(sp.Lock);
       continue;
+    }
+    SpinLock(sp.Lock);
+    if (sp.Aborted.load(std::memory_order_relaxed)) {
+      SpinUnlock(sp.Lock);
+      SpinUnlock(candidate->Lock);
+      break;
     }
     candidate->State.store(WorkerBooked, std::memory_order_relaxed);
     candidate->AbortFlag.store(false, std::memory_order_relaxed);
@@ -339,19 +347,25 @@ bool SplitPoint::Offer(SplitPoint& sp, ChessGame& game, Worker& owner, PlyRecord
   return sp.HelperCount.load(std::memory_order_acquire) > 0;
 }
 
-Move SplitPoint::NextMove(SplitPoint& sp, std::uint32_t& score, ChessGame& game, Worker& worker) {
+Move SplitPoint::NextMove(SplitPoint& sp, std::uint32_t& score, ChessGame& game, Worker& worker, UndoRecord& undo,
+                          int& moveNumber) {
   // The node has searched a move already, so the picker is past the stage
   // that may run internal deepening: nothing is searched under the lock.
   SpinGuard guard(sp.Lock);
   assert(sp.Record->Picker.Stage >= StageSelect);
-  return MovePicker::NextMove(*sp.Record, score, game, worker, sp.Ply, false);
+  for (;;) {
+    const Move move = MovePicker::NextMove(*sp.Record, score, game, worker, sp.Ply, false);
+    if (move == NoMove) return NoMove;
+    if (!game.MakeMove(move, undo)) continue;
+    moveNumber = ++sp.Shape.MovesSearched;
+    return move;
+  }
 }
 
 void SplitPoint::SearchMoves(SplitPoint& sp, Worker& worker, bool& abort) {
   // Step 1. A private board from the split point's copy; the window and the
   // depth are the node's, alpha is read fresh before every search.
-  ChessGame game;
-  static_cast<Position&>(game) = sp.Board;
+  ChessGame game(sp.Board);
   Position& pos = game;
   SearchStatistics& stats = Statistics[worker.Id];
   PlyRecord& record = *sp.Record;
@@ -366,13 +380,14 @@ void SplitPoint::SearchMoves(SplitPoint& sp, Worker& worker, bool& abort) {
   // split point's lock, until none is left or the work no longer counts.
   std::uint32_t orderingScore;
   while (!worker.ShouldStop()) {
-    const Move move = NextMove(sp, orderingScore, game, worker);
-    if (move == NoMove) break;
-    // Step 3. Make the move, and drop it when the tables show it worse than
-    // a move already seen; the reference is shared, so it is read and
-    // moved under the lock.
+    // Step 3. The move comes made; drop it when the tables show it worse
+    // than a move already seen. The reference is shared, so it is read and
+    // moved under the lock. (A dropped move keeps its number: the moves
+    // after it may then count one later than in the node loop.)
     UndoRecord undo;
-    if (!pos.MakeMove(move, undo)) continue;
+    int moveNumber;
+    const Move move = NextMove(sp, orderingScore, game, worker, undo, moveNumber);
+    if (move == NoMove) break;
     int childTb = NoTablebaseValue;
     if (probing) {
       int probe;
@@ -390,8 +405,10 @@ void SplitPoint::SearchMoves(SplitPoint& sp, Worker& worker, bool& abort) {
         childTb = probe;
       }
     }
-    // Step 4. Extension and reduction as in the node search; whether the
-    // node still has a PV window depends on the alpha the others have raised.
+    // Step 4. Extension as in the node search; whether the node still has
+    // a PV window depends on the alpha the others have raised. The
+    // reduction is the node loop's for this move number: a node must not
+    // search deeper because several workers happen to share it.
     own.CurrentMove = move;
     const bool pvWindow = beta - alpha.load(std::memory_order_relaxed) > 1;
     bool reducible;
@@ -400,7 +417,7 @@ void SplitPoint::SearchMoves(SplitPoint& sp, Worker& worker, bool& abort) {
     const int newDepth = depth + extension - OnePly;
     int reduction = 0;
     if (reducible && orderingScore < ReducibleScoreLimit)
-      reduction = std::min(std::max(newDepth - MinReducedDepth, 0), pvWindow ? Settings::LmrPv : Settings::LmrScout);
+      reduction = LateMoveReduction(sp.Shape.NodeType, moveNumber, sp.Shape.LateMoves, newDepth);
 
     // Step 5. A null window at the current alpha, again without the
     // reduction when it fails high; should alpha rise meanwhile, the test is
@@ -473,6 +490,9 @@ int SplitPoint::MasterSearch(SplitPoint& sp, ChessGame& game, Worker& worker, Mo
   const int beta = sp.Record->Picker.Beta;
   if (!sp.Aborted.load(std::memory_order_acquire) && !worker.ShouldStop() && !abort) {
     // Waiting for the helpers, the owner is free to help them in turn.
+    // Bookings push above this level and are searched from this loop, so
+    // the levels up to it stay as they are while the owner waits.
+    const int level = worker.SplitLevel;
     worker.State.store(WorkerIdle, std::memory_order_release);
     unsigned rounds = 0, polls = 0;
     while (sp.HelperCount.load(std::memory_order_acquire) > 0) {
@@ -480,17 +500,17 @@ int SplitPoint::MasterSearch(SplitPoint& sp, ChessGame& game, Worker& worker, Mo
         worker.JoinSplitPoint();
         continue;
       }
-      bool stop;
-      {
-        // An owner that books this worker changes its levels under this
-        // lock; the clock and the stop test read them.
+      if (worker.Id == 0 && (++polls & TimePollMask) == 0) {
+        // An owner that books this worker changes its stack level under
+        // this lock, and the clock's status line reads the stack. Only
+        // then is the lock taken: other owners wait for it to book.
         SpinGuard guard(worker.Lock);
         if (worker.State.load(std::memory_order_acquire) != WorkerIdle) continue;
-        if (worker.Id == 0 && (++polls & TimePollMask) == 0) CheckTime(game, worker, sp.Ply);
-        stop = sp.Aborted.load(std::memory_order_acquire) || worker.ShouldStop();
-        if (stop && !worker.ShouldStop() && sp.BestScore.load(std::memory_order_relaxed) < beta)
-          Printer.Print(ChannelStderr, false, "# Set to Finished for unclear reasons\n");
+        CheckTime(game, worker, sp.Ply);
       }
+      const bool stop = sp.Aborted.load(std::memory_order_acquire) || worker.ShouldStopAt(level);
+      if (stop && !worker.ShouldStopAt(level) && sp.BestScore.load(std::memory_order_relaxed) < beta)
+        Printer.Print(ChannelStderr, false, "# Set to Finished for unclear reasons\n");
       if (stop) {
         sp.Aborted.store(true, std::memory_order_release);
         break;
@@ -530,8 +550,19 @@ int SplitPoint::MasterSearch(SplitPoint& sp, ChessGame& game, Worker& worker, Mo
   return std::max(best, sp.Record->Picker.Alpha);
 }
 
+bool SomeWorkerMayHelp(Worker& owner) {
+  const int threads = ThreadCount.load(std::memory_order_relaxed);
+  for (int i = 0; i < threads; ++i) {
+    Worker* candidate = WorkerPool[i];
+    if (candidate && candidate != &owner && candidate->State.load(std::memory_order_acquire) == WorkerIdle &&
+        MayHelp(*candidate, owner, threads))
+      return true;
+  }
+  return false;
+}
+
 bool SplitSearch(ChessGame& game, Worker& worker, PlyRecord& record, int ply, int& best, int& alpha, Move& bestMove,
-                 bool singularAllowed, int tbValue, bool& abort) {
+                 bool singularAllowed, int tbValue, bool& abort, const SplitNodeShape& shape) {
   if (abort) Printer.Print(ChannelStderr, false, "# Entered SplitSearch while search should have been aborted\n");
   const int own = worker.OwnSplitPoints.load(std::memory_order_relaxed);
   if (own >= MaxSplitPoints - 1) {
@@ -552,7 +583,7 @@ bool SplitSearch(ChessGame& game, Worker& worker, PlyRecord& record, int ply, in
     worker.OwnSplitPoints.store(own + 1, std::memory_order_relaxed);
     worker.SplitStack[++worker.SplitLevel] = &sp;
   }
-  if (!SplitPoint::Offer(sp, game, worker, record, ply, best, bestMove, singularAllowed, tbValue)) {
+  if (!SplitPoint::Offer(sp, game, worker, record, ply, best, bestMove, singularAllowed, tbValue, shape)) {
     SpinGuard guard(worker.Lock);
     worker.SplitStack[worker.SplitLevel--] = nullptr;
     worker.OwnSplitPoints.store(own, std::memory_order_relaxed);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 #include "engine/move.h"
@@ -28,11 +29,25 @@ enum WorkerState : int {
   WorkerBusy = 4,
 };
 
+// Lines of the processor's cache: words that one worker writes often and
+// others read get a line of their own, so that the writes do not evict the
+// words the others scan.
+inline constexpr std::size_t CacheLine = 64;
+
+// What the node loop hands over with a node it splits, so that the split
+// point reduces each move as the node loop would have: the node's kind, the
+// moves it searched already, and the move number after which moves are late.
+struct SplitNodeShape {
+  int NodeType;
+  int MovesSearched;
+  int LateMoves;
+};
+
 // A node searched by several workers: its owner's block, its ply record
 // (the shared picker and window) and position, and who helps. The lock
 // guards the helper map and count, the best score and move, the tablebase
-// reference and the shared picker; the node's alpha in the record is read
-// without it and written under it.
+// reference, the shared picker and the move count; the node's alpha in the
+// record is read without it and written under it.
 struct SplitPoint {
   SplitPoint();
 
@@ -40,20 +55,28 @@ struct SplitPoint {
   PlyRecord* Record;
   Position Board;
   std::atomic<std::uint8_t> Helpers[MaxWorkers];
-  std::atomic<bool> Aborted;
   Move BestMove;
   bool SingularAllowed;
   std::int32_t Ply;
   std::int32_t TbReference;  // -99 none
+  SplitNodeShape Shape;      // MovesSearched counts on as the moves are handed out
+  // Read at every node of every worker below the split point, and by the
+  // waiting owner in its loop: apart from the lock the helpers take per move.
+  alignas(CacheLine) std::atomic<bool> Aborted;
   std::atomic<std::int32_t> BestScore;  // read outside the lock only to skip it
   std::atomic<std::int32_t> HelperCount;
-  std::atomic<std::uint32_t> Lock;
+  alignas(CacheLine) std::atomic<std::uint32_t> Lock;
 
   static bool Offer(SplitPoint& sp, ChessGame& game, Worker& owner, PlyRecord& record, int ply, int best,
-                    Move bestMove, bool singularAllowed, int tbValue);
+                    Move bestMove, bool singularAllowed, int tbValue, const SplitNodeShape& shape);
   static int MasterSearch(SplitPoint& sp, ChessGame& game, Worker& worker, Move& bestMove, bool& abort);
   static void SearchMoves(SplitPoint& sp, Worker& worker, bool& abort);
-  static Move NextMove(SplitPoint& sp, std::uint32_t& score, ChessGame& game, Worker& worker);
+  // The node's next legal move, already made on the worker's board (undo
+  // filled), with its number among the node's moves; NoMove when none is
+  // left. Legality is settled under the lock, so the numbers follow the
+  // picker's order as they do in the node loop.
+  static Move NextMove(SplitPoint& sp, std::uint32_t& score, ChessGame& game, Worker& worker, UndoRecord& undo,
+                       int& moveNumber);
 };
 
 struct Worker {
@@ -66,16 +89,18 @@ struct Worker {
   SplitPoint SplitPoints[MaxSplitPoints];
   SplitPoint* SplitStack[MaxStackLevels];
   PlyStack* Stacks;  // MaxStackLevels blocks
-  // Read by owners that look for helpers, so shared.
+  std::int32_t Id;
+  // Every node that may split scans the states, and owners that look for
+  // helpers the split point counts: one line, written seldom. The lock,
+  // taken by the worker and by those who book it, has a line of its own.
+  alignas(CacheLine) std::atomic<std::int32_t> State;
+  std::atomic<bool> AbortFlag;
   std::atomic<std::int32_t> OwnSplitPoints;
   // The levels change under the lock, or by the worker itself while no
   // other worker can book it.
   std::int32_t SplitLevel;  // -1 none
   std::int32_t StackLevel;  // -1 idle
-  std::int32_t Id;
-  std::atomic<std::uint32_t> Lock;
-  std::atomic<bool> AbortFlag;
-  std::atomic<std::int32_t> State;
+  alignas(CacheLine) std::atomic<std::uint32_t> Lock;
 
   // The block of the stack level the worker searches at.
   PlyStack& Stack() { return Stacks[StackLevel]; }
@@ -85,7 +110,11 @@ struct Worker {
   // True when the work in hand can no longer count: a stop, an abort asked
   // by the owner of a split point this worker helps at, or an aborted split
   // point anywhere on its split stack.
-  bool ShouldStop();
+  bool ShouldStop() { return ShouldStopAt(SplitLevel); }
+  // The same test for a worker whose split stack is known to reach up to
+  // splitLevel: an owner waiting for its helpers makes it without its lock,
+  // as a booking only ever pushes above the level it waits at.
+  bool ShouldStopAt(int splitLevel);
   // Takes the worker back for its own search: off a split point it was
   // booked for and not yet started, and busy, so nobody books it again.
   void Abort();
@@ -125,6 +154,10 @@ bool AnyWorkerRunning();
 // True once every worker thread is awake for the search.
 bool AllWorkersAwake();
 
+// True when an idle worker may be booked by owner: not only idle, but also
+// free of split points of its own that only its own helpers may serve. An
+// idle owner waiting for its helpers is not worth an offer from elsewhere.
+bool SomeWorkerMayHelp(Worker& owner);
 // Offers the node to idle workers; true when it was split and searched.
 bool SplitSearch(ChessGame& game, Worker& worker, PlyRecord& record, int ply, int& best, int& alpha,
-                 Move& bestMove, bool singularAllowed, int tbValue, bool& abort);
+                 Move& bestMove, bool singularAllowed, int tbValue, bool& abort, const SplitNodeShape& shape);

@@ -52,7 +52,8 @@ std::atomic<int> HashAge{StartAge};
 HashEntry* TranspositionTable::Table = BuiltInTable;
 std::uint64_t TranspositionTable::Entries = BuiltInEntries;
 std::uint64_t TranspositionTable::Buckets = BuiltInEntries / 2;
-std::atomic<std::uint64_t> TranspositionTable::Fill{0};
+TranspositionTable::FillSlot TranspositionTable::Fill[FillSlots];
+thread_local int TranspositionTable::ThreadFillSlot = 0;
 int TranspositionTable::SizeMb = TranspositionTable::MinMegabytes;
 bool TranspositionTable::OwnsMemory = false;
 void* (*TranspositionTable::AllocateMemory)(std::size_t) = CallocMemory;
@@ -71,7 +72,7 @@ void TranspositionTable::Free() {
 
 bool TranspositionTable::Allocate(int megabytes) {
   const int wanted = std::clamp(megabytes, MinMegabytes, MaxMegabytes);
-  Fill.store(0, std::memory_order_relaxed);
+  ResetFill();
   HashAge.store(StartAge, std::memory_order_relaxed);
   // The old table goes first: its memory may be what the new one needs.
   Free();
@@ -98,12 +99,12 @@ bool TranspositionTable::Allocate(int megabytes) {
 void TranspositionTable::Clear() {
   std::memset(static_cast<void*>(Table), 0, static_cast<std::size_t>(Entries * sizeof(HashEntry)));
   HashAge.store(StartAge, std::memory_order_relaxed);
-  Fill.store(0, std::memory_order_relaxed);
+  ResetFill();
 }
 
 void TranspositionTable::NewSearch() {
   HashAge.store((HashAge.load(std::memory_order_relaxed) + 1) & 15, std::memory_order_relaxed);
-  Fill.store(0, std::memory_order_relaxed);
+  ResetFill();
 }
 
 HashEntry TranspositionTable::Read(const HashEntry* slot) {
@@ -136,7 +137,7 @@ void TranspositionTable::RefreshAge(HashEntry* entry, const HashEntry& seen) {
   if (static_cast<std::uint64_t>(seen.Age()) == age) return;
   const std::uint64_t data = (seen.Data & ~AgeMask) | age << 60;
   Write(entry, data, seen.Check ^ seen.Data ^ data);
-  Fill.fetch_add(1, std::memory_order_relaxed);
+  CountFill();
 }
 
 void TranspositionTable::Store(const KeyPair& keys, int score, int depth, int ply, int bound, Move move,
@@ -175,7 +176,7 @@ void TranspositionTable::Store(const KeyPair& keys, int score, int depth, int pl
     else
       Write(e1, first.Data, first.Check);
   }
-  if (fillGained) Fill.fetch_add(1, std::memory_order_relaxed);
+  if (fillGained) CountFill();
 
   const std::uint64_t high = (move & 0xffffffu) | flags;
   const std::uint64_t data = static_cast<std::uint64_t>(age) << 60 | high << 32 |
@@ -184,7 +185,19 @@ void TranspositionTable::Store(const KeyPair& keys, int score, int depth, int pl
   Write(target, data, data ^ key);
 }
 
+void TranspositionTable::ResetFill() {
+  for (FillSlot& slot : Fill) slot.Count.store(0, std::memory_order_relaxed);
+}
+
+void TranspositionTable::UseFillSlot(int slot) { ThreadFillSlot = slot >= 0 && slot < FillSlots ? slot : 0; }
+
+std::uint64_t TranspositionTable::FillCount() {
+  std::uint64_t fill = 0;
+  for (const FillSlot& slot : Fill) fill += slot.Count.load(std::memory_order_relaxed);
+  return fill;
+}
+
 int TranspositionTable::HashFull() {
-  const std::uint64_t fill = Fill.load(std::memory_order_relaxed);
+  const std::uint64_t fill = FillCount();
   return static_cast<int>(std::min<std::uint64_t>(fill * 1000 / Entries, 1000));
 }

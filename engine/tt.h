@@ -104,7 +104,11 @@ public:
 
   static std::uint64_t EntryCount() { return Entries; }
   static std::uint64_t BucketCount() { return Buckets; }
-  static std::uint64_t FillCount() { return Fill.load(std::memory_order_relaxed); }
+  static std::uint64_t FillCount();
+  // The fill counter the calling thread adds to: each search thread names
+  // its own (0..FillSlots - 1), so that no cache line is written by all of
+  // them; threads that name none share slot 0.
+  static void UseFillSlot(int slot);
   static int Megabytes() { return SizeMb; }
 
   // The check-word key of a position.
@@ -126,7 +130,14 @@ private:
   static HashEntry* Table;
   static std::uint64_t Entries;
   static std::uint64_t Buckets;
-  static std::atomic<std::uint64_t> Fill;
+  static constexpr int FillSlots = 32;
+  struct alignas(64) FillSlot {
+    std::atomic<std::uint64_t> Count{0};
+  };
+  static FillSlot Fill[FillSlots];
+  static thread_local int ThreadFillSlot;
+  static void CountFill() { Fill[ThreadFillSlot].Count.fetch_add(1, std::memory_order_relaxed); }
+  static void ResetFill();
   static int SizeMb;
   static bool OwnsMemory;
 };

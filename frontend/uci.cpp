@@ -513,7 +513,10 @@ void UciFrontEnd::Go(const char* line) {
   }
   ClockSettings::MovesToGo = movesToGo != 0 ? Game.GamePly / 2 + movesToGo : 0;
   ClockSettings::BaseSeconds = ownTime / 1000;
-  ClockSettings::IncrementMs = (increment / 1000) * 1000;
+  // GUIs give the increment in milliseconds, and a fraction of a second is
+  // common (10 s + 0.1 s): rounded down to whole seconds the time plan would
+  // ignore it, as it does when it is truly none.
+  ClockSettings::IncrementMs = increment;
   ClockSettings::FixedDepth = depth;
   ClockSettings::Unused = 0;
 }

@@ -3,10 +3,14 @@
 // tests; run it with
 //   engine_tests --gtest_also_run_disabled_tests --gtest_filter='*SmpBenchmark*'
 // QUELM_SMP_DEPTH sets the depth (default 12), QUELM_SMP_RUNS the runs per
-// thread count (default 1; the times are summed).
+// thread count (default 1; the times are summed), QUELM_SMP_THREADS the
+// thread counts after the one-thread reference (default "2,4,8"),
+// QUELM_SMP_SPLITDEPTH the split depth in quarter plies (default: the
+// setting's own).
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "smp_fixture.h"
 
@@ -31,18 +35,34 @@ int FromEnvironment(const char* name, int fallback) {
   return text && std::atoi(text) > 0 ? std::atoi(text) : fallback;
 }
 
+// The thread counts to measure: 1 first, as the reference of the others.
+std::vector<int> ThreadCountsFromEnvironment() {
+  std::vector<int> counts = {1};
+  const char* text = std::getenv("QUELM_SMP_THREADS");
+  for (const char* p = text ? text : "2,4,8"; *p;) {
+    const int count = std::atoi(p);
+    if (count > 1 && count <= MaxWorkers) counts.push_back(count);
+    while (*p && *p != ',') ++p;
+    if (*p) ++p;
+  }
+  return counts;
+}
+
 TEST_F(SmpTest, DISABLED_SmpBenchmark) {
   const int depth = FromEnvironment("QUELM_SMP_DEPTH", 12);
   const int runs = FromEnvironment("QUELM_SMP_RUNS", 1);
+  Settings::SplitDepth = FromEnvironment("QUELM_SMP_SPLITDEPTH", Settings::SplitDepth);
   TranspositionTable::Allocate(64);
   double reference = 0;
   std::uint64_t referenceNodes = 0;
-  std::printf("depth %d, %d run(s) of %zu positions\n", depth, runs, std::size(BenchPositions));
-  std::printf("%7s %9s %13s %11s %8s %8s %8s\n", "threads", "seconds", "nodes", "nps", "speedup", "nodes x", "splits");
-  for (const int threads : {1, 2, 4, 8}) {
+  std::printf("depth %d, %d run(s) of %zu positions, split depth %d\n", depth, runs, std::size(BenchPositions),
+              Settings::SplitDepth);
+  std::printf("%7s %9s %13s %11s %8s %8s %8s %8s\n", "threads", "seconds", "nodes", "nps", "speedup", "nodes x",
+              "splits", "failed");
+  for (const int threads : ThreadCountsFromEnvironment()) {
     double seconds = 0;
     std::uint64_t nodes = 0;
-    std::int64_t splits = 0;
+    std::int64_t splits = 0, failed = 0;
     for (int run = 0; run < runs; ++run) {
       for (const char* fen : BenchPositions) {
         ChessGame game = FromFen(fen);
@@ -52,6 +72,7 @@ TEST_F(SmpTest, DISABLED_SmpBenchmark) {
         seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         nodes += Statistics.InnerNodes() + Statistics.QNodes();
         splits += Statistics.Splits();
+        for (int i = 0; i < threads; ++i) failed += Statistics[i].FailedSplits;
         EXPECT_EQ(Statistics[0].Depth, depth) << fen;
       }
     }
@@ -59,9 +80,10 @@ TEST_F(SmpTest, DISABLED_SmpBenchmark) {
       reference = seconds;
       referenceNodes = nodes;
     }
-    std::printf("%7d %9.3f %13llu %11.0f %8.2f %8.2f %8lld\n", threads, seconds, static_cast<unsigned long long>(nodes),
-                nodes / seconds, reference / seconds, static_cast<double>(nodes) / referenceNodes,
-                static_cast<long long>(splits));
+    std::printf("%7d %9.3f %13llu %11.0f %8.2f %8.2f %8lld %8lld\n", threads, seconds,
+                static_cast<unsigned long long>(nodes), nodes / seconds, reference / seconds,
+                static_cast<double>(nodes) / referenceNodes, static_cast<long long>(splits),
+                static_cast<long long>(failed));
     std::fflush(stdout);
   }
 }

@@ -4,7 +4,9 @@
 #include <chrono>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "engine/movegen.h"
 #include "engine/search.h"
 #include "engine/smp.h"
 #include "search_cases.h"
@@ -161,7 +163,7 @@ protected:
     Record->Picker.List.Cursor = 1;
     Split.OwnerStack = &Owner->Stack();
     Split.Aborted.store(false);
-    SplitPoint::Offer(Split, Game, *Owner, *Record, 1, -Infinity, NoMove, false, NoTablebaseValue);
+    SplitPoint::Offer(Split, Game, *Owner, *Record, 1, -Infinity, NoMove, false, NoTablebaseValue, {ScoutNode, 1, 5});
     return Split.HelperCount.load();
   }
 
@@ -225,6 +227,51 @@ TEST_F(SplitOfferTest, AWorkerWithSplitPointsOfItsOwnHelpsOnlyItsOwnHelpers) {
   }
 }
 
+TEST_F(SplitOfferTest, AnIdleWorkerWhoseLockIsHeldForAMomentIsStillBooked) {
+  SleepingThreads(2);
+  Worker& helper = *WorkerPool[1];
+  // Whoever holds it (the worker leaving a split point, another owner
+  // booking it) lets go in a moment; passing the worker over would leave it
+  // idle for the whole node.
+  SpinLock(helper.Lock);
+  std::thread holder([&helper] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    SpinUnlock(helper.Lock);
+  });
+  EXPECT_EQ(Offer(10), 1);
+  holder.join();
+  EXPECT_EQ(helper.State.load(), WorkerWorkReady);
+  EXPECT_EQ(helper.SplitStack[helper.SplitLevel], &Split);
+}
+
+// The knight on e2 is pinned: of its moves and the king's, only the king's
+// four are legal.
+TEST_F(SplitOfferTest, MovesAreHandedOutMadeAndNumberedOnFromTheNodeLoop) {
+  ChessGame board = FromFen("k3r3/8/8/8/8/8/4N3/4K3 w - - 0 1");
+  MovePicker& picker = Record->Picker;
+  GenerateMoves(board, picker.List);
+  ASSERT_EQ(picker.List.Count, 10);
+  picker.List.Cursor = 0;
+  picker.Stage = StageWalk;
+  Split.Record = Record;
+  Split.Ply = 1;
+  Split.Shape = {ScoutNode, 3, 5};  // the node loop searched three moves
+  const std::uint64_t key = board.Hashkey;
+  std::vector<int> numbers;
+  std::uint32_t score;
+  UndoRecord undo;
+  int number = 0;
+  for (Move move; (move = SplitPoint::NextMove(Split, score, board, *Owner, undo, number)) != NoMove;) {
+    EXPECT_EQ(KindOf(board.Board[MoveTo(move)]), King) << move;
+    EXPECT_NE(board.Hashkey, key);
+    numbers.push_back(number);
+    board.UnmakeMove(undo);
+    EXPECT_EQ(board.Hashkey, key);
+  }
+  EXPECT_EQ(numbers, (std::vector<int>{4, 5, 6, 7}));
+  EXPECT_EQ(Split.Shape.MovesSearched, 7);
+}
+
 TEST_F(SplitOfferTest, AFullSplitPointStackSearchesOnAlone) {
   SleepingThreads(2);
   Owner->OwnSplitPoints.store(MaxSplitPoints - 1);
@@ -234,7 +281,8 @@ TEST_F(SplitOfferTest, AFullSplitPointStackSearchesOnAlone) {
   Move bestMove = NoMove;
   bool abort = false;
   testing::internal::CaptureStderr();
-  EXPECT_FALSE(SplitSearch(Game, *Owner, *Record, 1, best, alpha, bestMove, false, NoTablebaseValue, abort));
+  EXPECT_FALSE(
+      SplitSearch(Game, *Owner, *Record, 1, best, alpha, bestMove, false, NoTablebaseValue, abort, {ScoutNode, 1, 5}));
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "# Failed split due to full splitpoint stack for worker 0\n");
   Owner->OwnSplitPoints.store(0);

@@ -152,6 +152,11 @@ TEST_F(TimeManagementTest, BudgetsOfTheClockKinds) {
       {"ponder on", 0, 600000, 0, 8, true, 56, 9890, 43366, 1978},
       // 118000 / 40 = 2950
       {"40 moves", 40, 120000, 0, 8, false, 40, 1821, 7987, 364},
+      // A GUI's 10 s + 0.1 s: available 7900, 7900 / 56 + 100 = 241, halved
+      // to 120 as less than 10 s would remain; the reserve (28 x 974 + 731
+      // needed) takes it to 120 - 1 - 120 / 16 = 112, which leaves 55 x 100
+      // + 682 <= 7900. Without the increment it would be 66 (max 178).
+      {"10 s + 0.1 s", 0, 10000, 100, 8, false, 56, 69, 303, 13},
   };
   for (const Case& c : cases) {
     SuddenDeath(c.TimeLeft, c.Increment);

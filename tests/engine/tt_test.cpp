@@ -246,6 +246,36 @@ TEST_F(TranspositionTableTest, ClearAndEachNewSearchStartHashfullAtZero) {
   EXPECT_EQ(HashAge.load(), 5);  // four bits, wrapping
 }
 
+TEST_F(TranspositionTableTest, FillCountedPerThreadIsSummedAndStartsAgainAtZero) {
+  auto storeRange = [](std::uint64_t first, std::uint64_t last) {
+    for (std::uint64_t i = first; i <= last; i++) TranspositionTable::StoreExact({i * 0x9e3779b97f4a7c15ull, i}, 0, 4, 0, 0, 0);
+  };
+  storeRange(1, 2000);
+  const std::uint64_t alone = TranspositionTable::FillCount();
+  ASSERT_GT(alone, 0u);
+  // Four threads, each counting on a slot of its own, store the same
+  // entries in the same order: the sum is what one thread counted, and a
+  // new search or a clear empties every slot.
+  for (const bool clear : {false, true}) {
+    SCOPED_TRACE(clear ? "clear" : "new search");
+    TranspositionTable::Clear();
+    for (int t = 0; t < 4; t++) {
+      std::thread thread([&, t] {
+        TranspositionTable::UseFillSlot(t + 1);
+        storeRange(1 + 500 * t, 500 * (t + 1));
+      });
+      thread.join();
+    }
+    EXPECT_EQ(TranspositionTable::FillCount(), alone);
+    if (clear)
+      TranspositionTable::Clear();
+    else
+      TranspositionTable::NewSearch();
+    EXPECT_EQ(TranspositionTable::FillCount(), 0u);
+    EXPECT_EQ(TranspositionTable::HashFull(), 0);
+  }
+}
+
 // An allocator that refuses blocks above a limit and remembers what it was asked.
 std::vector<std::size_t> Requests;
 std::size_t Limit = 0;

@@ -62,9 +62,11 @@ TEST_F(UciTest, GoFillsTheClockForTheSideToMove) {
     const char* Go;
     int TimeLeft, OpponentTime, Moves, Base, Increment, Depth;
   } cases[] = {
-      {"position startpos", "go wtime 60000 btime 30000 winc 1500 binc 0", 60000, 30000, 0, 60, 1000, 0},
-      {"position startpos moves e2e4", "go wtime 60000 btime 30000 winc 1500 binc 2500", 30000, 60000, 0, 30, 2000,
+      // The increment stays in milliseconds: 1.5 s is not 1 s, 0.1 s not 0.
+      {"position startpos", "go wtime 60000 btime 30000 winc 1500 binc 0", 60000, 30000, 0, 60, 1500, 0},
+      {"position startpos moves e2e4", "go wtime 60000 btime 30000 winc 1500 binc 2500", 30000, 60000, 0, 30, 2500,
        0},
+      {"position startpos", "go wtime 10000 btime 10000 winc 100 binc 100", 10000, 10000, 0, 10, 100, 0},
       // Moves to go counts from the start of the game: ply 2 is move 2.
       {"position startpos moves e2e4 e7e5", "go wtime 9000 btime 8000 movestogo 20", 9000, 8000, 21, 9, 0, 0},
       {"position startpos", "go depth 6", 1, 1, 0, 0, 0, 6},
