@@ -219,6 +219,25 @@ void BookPosition::Print() const {
 
 Book::Book() { SeedBookGenerator(generator); }
 
+void PickWeightedEntry(const BookPosition& position, const std::int64_t* weights, std::int64_t sum,
+                       MersenneTwister& generator, GameMove& answer) {
+  const std::uint64_t r = generator.Next() % static_cast<std::uint64_t>(sum);
+  int chosen = position.Count - 1;
+  std::uint64_t running = 0;
+  for (int i = 0; i < position.Count; i++) {
+    running += static_cast<std::uint64_t>(weights[i]);
+    if (running > r) {
+      chosen = i;
+      break;
+    }
+  }
+  const GameMove* move = position.Entries[chosen]->GetMove();
+  answer.From = move->From;
+  answer.To = move->To;
+  answer.Promotion = move->Promotion;
+  answer.Valid = move->Valid;
+}
+
 GameMove Book::SelectMove(const GameBoard& board) {
   GameMove answer;
   answer.Valid = 0;
@@ -265,23 +284,7 @@ GameMove Book::SelectMove(const GameBoard& board) {
     sum += w;
   }
   // 10-11.
-  if (sum > 0) {
-    const std::uint64_t r = generator.Next() % static_cast<std::uint64_t>(sum);
-    int chosen = position->Count - 1;
-    std::uint64_t running = 0;
-    for (int i = 0; i < position->Count; i++) {
-      running += static_cast<std::uint64_t>(weights[i]);
-      if (running > r) {
-        chosen = i;
-        break;
-      }
-    }
-    const GameMove* move = position->Entries[chosen]->GetMove();
-    answer.From = move->From;
-    answer.To = move->To;
-    answer.Promotion = move->Promotion;
-    answer.Valid = move->Valid;
-  }
+  if (sum > 0) PickWeightedEntry(*position, weights, sum, generator, answer);
   // 12.
   position->Release();
   return answer;

@@ -123,6 +123,12 @@ private:
   static int Free;
 };
 
+// The weighted draw shared by every book's move choice: one number from the
+// generator below the sum picks the entry whose running weight passes it, and
+// its move goes into answer. sum must be positive.
+void PickWeightedEntry(const BookPosition& position, const std::int64_t* weights, std::int64_t sum,
+                       MersenneTwister& generator, GameMove& answer);
+
 // An opening book. Booleans answer true on failure unless said otherwise.
 // "Not writable" below: the operation stores nothing and fails when the book
 // may not be changed, succeeds (still storing nothing) when it may.

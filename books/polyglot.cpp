@@ -225,23 +225,7 @@ GameMove BookPolyglot::SelectMove(const GameBoard& board) {
     sum += w;
   }
   // 7-8.
-  if (sum > 0) {
-    const std::uint64_t r = choiceGenerator.Next() % static_cast<std::uint64_t>(sum);
-    int chosen = position->Count - 1;
-    std::uint64_t running = 0;
-    for (int i = 0; i < position->Count; i++) {
-      running += static_cast<std::uint64_t>(weights[i]);
-      if (running > r) {
-        chosen = i;
-        break;
-      }
-    }
-    const GameMove* move = position->Entries[chosen]->GetMove();
-    answer.From = move->From;
-    answer.To = move->To;
-    answer.Promotion = move->Promotion;
-    answer.Valid = move->Valid;
-  }
+  if (sum > 0) PickWeightedEntry(*position, weights, sum, choiceGenerator, answer);
   position->Release();
   return answer;
 }
