@@ -305,12 +305,12 @@ bool BookQuelm::StoreGame(Game& game) {
   return OwnDatabase.AddGame(game);
 }
 
-bool BookQuelm::SetDatabase(const char* name) {
+bool BookQuelm::StoreDatabaseName(GamesDatabase& database, char* field, BookHeader::Field which, const char* name) {
   if (!open) {
     ErrorLine("Error (Book): Database not open");
     return true;
   }
-  if (Header.DBname[0] && BigDatabase.IsOpen()) BigDatabase.Close();
+  if (field[0] && database.IsOpen()) database.Close();
   const std::string base = BaseOf(name);
   if (!Header.writable || base.size() > static_cast<std::size_t>(BookHeader::NameLength)) {
     SetBookMessage(Header.ErrorText, Header.writable ? 2025 : 2010);
@@ -318,38 +318,25 @@ bool BookQuelm::SetDatabase(const char* name) {
     return true;
   }
   char before[BookHeader::NameLength + 1];
-  std::memcpy(before, Header.DBname, sizeof before);
-  std::snprintf(Header.DBname, sizeof Header.DBname, "%s", base.c_str());
-  if (Header.WriteField(BookHeader::FieldDBname)) {
-    std::memcpy(Header.DBname, before, sizeof before);
+  std::memcpy(before, field, sizeof before);
+  std::snprintf(field, sizeof before, "%s", base.c_str());
+  if (Header.WriteField(which)) {
+    std::memcpy(field, before, sizeof before);
     ErrorLine("Error (Book): Could not set Database name");
     return true;
   }
+  return false;
+}
+
+bool BookQuelm::SetDatabase(const char* name) {
+  if (StoreDatabaseName(BigDatabase, Header.DBname, BookHeader::FieldDBname, name)) return true;
   if (Header.DBname[0] && !BigDatabase.Open(Companion(Header.DBname), false)) return false;
   Printer.Print(ChannelStderr, false, "Error (Book): Could not open Games Database %s\n", Header.DBname);
   return true;
 }
 
 bool BookQuelm::SetOwnDatabase(const char* name) {
-  if (!open) {
-    ErrorLine("Error (Book): Database not open");
-    return true;
-  }
-  if (Header.OwnName[0] && OwnDatabase.IsOpen()) OwnDatabase.Close();
-  const std::string base = BaseOf(name);
-  if (!Header.writable || base.size() > static_cast<std::size_t>(BookHeader::NameLength)) {
-    SetBookMessage(Header.ErrorText, Header.writable ? 2025 : 2010);
-    ErrorLine("Error (Book): Could not set Database name");
-    return true;
-  }
-  char before[BookHeader::NameLength + 1];
-  std::memcpy(before, Header.OwnName, sizeof before);
-  std::snprintf(Header.OwnName, sizeof Header.OwnName, "%s", base.c_str());
-  if (Header.WriteField(BookHeader::FieldOwnName)) {
-    std::memcpy(Header.OwnName, before, sizeof before);
-    ErrorLine("Error (Book): Could not set Database name");
-    return true;
-  }
+  if (StoreDatabaseName(OwnDatabase, Header.OwnName, BookHeader::FieldOwnName, name)) return true;
   if (!OpenOwnDatabase()) return false;
   Printer.Print(ChannelStderr, false, "Warning (Book): Could not open Own Games Database %s\n", Header.OwnName);
   if (Header.OwnName[0] && !OwnDatabase.Create(Companion(Header.OwnName), true, false)) {

@@ -130,6 +130,10 @@ private:
   bool SetParameter(std::int32_t& field, BookHeader::Field which, const char* keyword, std::int64_t value,
                     std::int64_t lowest, std::int64_t highest);
   void CloseFiles();
+  // The shared first half of SetDatabase and SetOwnDatabase: closes the
+  // database the field names and stores the new base name in the settings
+  // file; true on failure, with the field as it was.
+  bool StoreDatabaseName(GamesDatabase& database, char* field, BookHeader::Field which, const char* name);
   Game* TakeGame(std::unique_ptr<Game> loaded, std::int32_t number);
 
   std::string Directory;
