@@ -283,9 +283,9 @@ GameMove Book::SelectMove(const GameBoard& board) {
     weights[i] = w;
     sum += w;
   }
-  // 10-11.
+  // 10-11. One weighted draw among the entries.
   if (sum > 0) PickWeightedEntry(*position, weights, sum, generator, answer);
-  // 12.
+  // 12. The position goes back to its pool on every path.
   position->Release();
   return answer;
 }

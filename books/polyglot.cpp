@@ -224,7 +224,7 @@ GameMove BookPolyglot::SelectMove(const GameBoard& board) {
     weights[i] = w;
     sum += w;
   }
-  // 7-8.
+  // 7-8. One weighted draw among the entries.
   if (sum > 0) PickWeightedEntry(*position, weights, sum, choiceGenerator, answer);
   position->Release();
   return answer;

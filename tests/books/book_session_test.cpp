@@ -48,21 +48,7 @@ protected:
       ADD_FAILURE() << "not started";
       return lines;
     }
-    engine.Send("uci");
-    for (const std::string& position : positions) {
-      engine.Send(position);
-      engine.Send("go wtime 2000 btime 2000");
-      for (;;) {
-        auto line = engine.ReadLine(60000);
-        if (!line) {
-          ADD_FAILURE() << "no bestmove; transcript:\n" << engine.TranscriptText();
-          return lines;
-        }
-        if (line->rfind("option ", 0) == 0 || line->empty()) continue;
-        lines.push_back(*line);
-        if (line->rfind("bestmove", 0) == 0) break;
-      }
-    }
+    lines = UciGoesToBestMoves(engine, positions);
     engine.Send("quit");
     EXPECT_EQ(engine.Finish(), 0);
     return lines;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -149,3 +150,27 @@ private:
   std::string Pending;
   std::vector<std::string> Transcript;
 };
+
+// A UCI session's searches: "uci", then one "go wtime 2000 btime 2000" for
+// each position command, and every line but the options up to each
+// "bestmove". A search that never answers is a test failure, and the lines so
+// far are returned.
+inline std::vector<std::string> UciGoesToBestMoves(EngineProcess& engine, const std::vector<std::string>& positions) {
+  std::vector<std::string> lines;
+  engine.Send("uci");
+  for (const std::string& position : positions) {
+    engine.Send(position);
+    engine.Send("go wtime 2000 btime 2000");
+    for (;;) {
+      auto line = engine.ReadLine(60000);
+      if (!line) {
+        ADD_FAILURE() << "no bestmove; transcript:\n" << engine.TranscriptText();
+        return lines;
+      }
+      if (line->rfind("option ", 0) == 0 || line->empty()) continue;
+      lines.push_back(*line);
+      if (line->rfind("bestmove", 0) == 0) break;
+    }
+  }
+  return lines;
+}
