@@ -5,8 +5,8 @@
 // QUELM_SMP_DEPTH sets the depth (default 12), QUELM_SMP_RUNS the runs per
 // thread count (default 1; the times are summed), QUELM_SMP_THREADS the
 // thread counts after the one-thread reference (default "2,4,8"),
-// QUELM_SMP_SPLITDEPTH the split depth in quarter plies (default: the
-// setting's own).
+// QUELM_SMP_SPLITDEPTH the split depth in quarter plies and QUELM_SMP_MAXSPLIT
+// the most workers at one split point (default: the settings' own).
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -52,11 +52,12 @@ TEST_F(SmpTest, DISABLED_SmpBenchmark) {
   const int depth = FromEnvironment("QUELM_SMP_DEPTH", 12);
   const int runs = FromEnvironment("QUELM_SMP_RUNS", 1);
   Settings::SplitDepth = FromEnvironment("QUELM_SMP_SPLITDEPTH", Settings::SplitDepth);
+  Settings::MaxSplit = FromEnvironment("QUELM_SMP_MAXSPLIT", Settings::MaxSplit);
   TranspositionTable::Allocate(64);
   double reference = 0;
   std::uint64_t referenceNodes = 0;
-  std::printf("depth %d, %d run(s) of %zu positions, split depth %d\n", depth, runs, std::size(BenchPositions),
-              Settings::SplitDepth);
+  std::printf("depth %d, %d run(s) of %zu positions, split depth %d, at most %d workers a split point\n", depth, runs,
+              std::size(BenchPositions), Settings::SplitDepth, Settings::MaxSplit);
   std::printf("%7s %9s %13s %11s %8s %8s %8s %8s\n", "threads", "seconds", "nodes", "nps", "speedup", "nodes x",
               "splits", "failed");
   for (const int threads : ThreadCountsFromEnvironment()) {
