@@ -188,12 +188,29 @@ bool BookQuelm::HasMove(const GameBoard& board, const GameMove& move) {
   return !Positions.ReadRecord(record, entry) && SameMove(entry.Move, move);
 }
 
-bool BookQuelm::InsertMove(const GameBoard& board, const GameMove& move) {
-  if (!open) return true;
-  if (!Header.writable) {
-    SetBookMessage(Header.ErrorText, 2010);
+bool BookQuelm::RefusesWrites() {
+  if (Header.writable) return false;
+  SetBookMessage(Header.ErrorText, 2010);
+  return true;
+}
+
+bool BookQuelm::CountAppended(bool appended) {
+  // The record is in the book, but a count that did not follow is a
+  // failure the caller must hear of.
+  return appended && Header.IncrementNrMoves() == 0;
+}
+
+bool BookQuelm::StoreEntry(BookQuelmEntry& entry, int failureMessage) {
+  bool appended = false;
+  if (Positions.WriteEntry(entry, &appended)) {
+    SetBookMessage(Positions.ErrorText, failureMessage);
     return true;
   }
+  return CountAppended(appended);
+}
+
+bool BookQuelm::InsertMove(const GameBoard& board, const GameMove& move) {
+  if (!open || RefusesWrites()) return true;
   const std::uint64_t key = board.HashKey();
   std::uint32_t record = 0;
   if (!Positions.FindRecord(key, move, record)) {
@@ -202,21 +219,11 @@ bool BookQuelm::InsertMove(const GameBoard& board, const GameMove& move) {
   }
   BookQuelmEntry entry;
   entry.Set(key, move);
-  bool appended = false;
-  if (Positions.WriteEntry(entry, &appended)) {
-    SetBookMessage(Positions.ErrorText, 2056);
-    return true;
-  }
-  if (appended && Header.IncrementNrMoves() == 0) return true;
-  return false;
+  return StoreEntry(entry, 2056);
 }
 
 bool BookQuelm::UpdateMove(const GameBoard& board, const BookEntry& given) {
-  if (!open) return true;
-  if (!Header.writable) {
-    SetBookMessage(Header.ErrorText, 2010);
-    return true;
-  }
+  if (!open || RefusesWrites()) return true;
   BookQuelmEntry entry;
   if (const auto* own = dynamic_cast<const BookQuelmEntry*>(&given)) {
     entry = *own;
@@ -230,36 +237,19 @@ bool BookQuelm::UpdateMove(const GameBoard& board, const BookEntry& given) {
     entry.SetMinimax2(given.GetMinimax2Depth(), given.GetMinimax2Score());
   }
   entry.Valid = 1;
-  bool appended = false;
-  if (Positions.WriteEntry(entry, &appended)) {
-    SetBookMessage(Positions.ErrorText, 2055);
-    return true;
-  }
-  // The record is in the book, but a count that did not follow is a
-  // failure the caller must hear of.
-  if (appended && Header.IncrementNrMoves() == 0) return true;
-  return false;
+  return StoreEntry(entry, 2055);
 }
 
 bool BookQuelm::UpdateMoveNag(const GameBoard& board, const GameMove& move, std::int32_t value) {
-  if (!open) return true;
-  if (!Header.writable) {
-    SetBookMessage(Header.ErrorText, 2010);
-    return true;
-  }
+  if (!open || RefusesWrites()) return true;
   value = std::max(-100, std::min(100, value));
   bool appended = false;
   if (Positions.SetManual(board, move, appended, value)) return true;
-  if (appended && Header.IncrementNrMoves() == 0) return true;
-  return false;
+  return CountAppended(appended);
 }
 
 bool BookQuelm::DeleteMove(const GameBoard& board, const GameMove& move) {
-  if (!open) return true;
-  if (!Header.writable) {
-    SetBookMessage(Header.ErrorText, 2010);
-    return true;
-  }
+  if (!open || RefusesWrites()) return true;
   const std::uint64_t key = board.HashKey();
   std::uint32_t record = 0;
   BookQuelmEntry entry;
@@ -279,10 +269,7 @@ bool BookQuelm::DeleteMove(const GameBoard& board, const GameMove& move) {
 
 bool BookQuelm::ImportGames(const char* fileName, bool flag) {
   if (!BigDatabase.IsOpen()) return true;
-  if (!Header.writable) {
-    SetBookMessage(Header.ErrorText, 2010);
-    return true;
-  }
+  if (RefusesWrites()) return true;
   // The big database is the book's read-only source; an import is the one
   // time it is written, so it is opened writable for that alone.
   const std::string path = BigDatabase.Name();
@@ -369,10 +356,7 @@ bool BookQuelm::ClearMinimax() {
 
 bool BookQuelm::SetParameter(std::int32_t& field, BookHeader::Field which, const char* keyword, std::int64_t value,
                              std::int64_t lowest, std::int64_t highest) {
-  if (!Header.writable) {
-    SetBookMessage(Header.ErrorText, 2010);
-    return true;
-  }
+  if (RefusesWrites()) return true;
   if (value < lowest || value > highest) {
     SetBookMessage(Header.ErrorText, 2012, static_cast<int>(value), keyword);
     return true;
@@ -405,10 +389,7 @@ bool BookQuelm::SetBlackMinscore(std::int32_t v) { return SetParameter(Header.Bl
 bool BookQuelm::SetRandomness(std::int32_t v) { return SetParameter(Header.Random, BookHeader::FieldRandom, "Random", v, 0, 100); }
 
 bool BookQuelm::SetManual(bool value) {
-  if (!Header.writable) {
-    SetBookMessage(Header.ErrorText, 2010);
-    return true;
-  }
+  if (RefusesWrites()) return true;
   const bool before = Header.OnlyManual;
   Header.OnlyManual = value;
   if (Header.WriteField(BookHeader::FieldOnlyManual)) {

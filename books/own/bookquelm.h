@@ -124,6 +124,15 @@ public:
   std::int32_t Update = 1;
 
 private:
+  // Every change begins here: true, with message 2010, when the book may
+  // not be written.
+  bool RefusesWrites();
+  // A record the position file appended is counted in the header; true when
+  // that count failed.
+  bool CountAppended(bool appended);
+  // Writes the entry into the position file and counts a new record; true
+  // on failure, with failureMessage when the write itself failed.
+  bool StoreEntry(BookQuelmEntry& entry, int failureMessage);
   bool OpenOwnDatabase();
   bool OpenProcessedSet(const std::string& name, bool writable);
   // Range-checked parameter setting; lowest and highest bound the value.
