@@ -3,20 +3,16 @@
 // with its parameters and every record it held before. A child does the
 // work; the test kills it at instants drawn from a fixed seed.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <functional>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "books/own/bookquelm.h"
 #include "games/gamesdb_helpers.h"
+#include "games/killed_child.h"
 #include "support/scratch_directory.h"
 
 namespace {
@@ -36,7 +32,7 @@ const std::pair<const char*, int> EarlierMoves[] = {
     {"d2d3", 70}, {"d2d4", 80},  {"e2e3", 90}, {"e2e4", 100}, {"g1f3", -100}, {"b1c3", 5},
 };
 
-class OwnBookKill : public ::testing::Test {
+class OwnBookKill : public KilledChildTest {
 protected:
   void SetUp() override {
     PrepareGameTables();
@@ -58,34 +54,6 @@ protected:
   }
 
   std::string Name() const { return Scratch.Path("book"); }
-
-  bool KillDuring(const std::function<void()>& work, int maxMicroseconds) {
-    std::fflush(nullptr);
-    const pid_t child = fork();
-    if (child == 0) {
-      work();
-      _exit(0);
-    }
-    EXPECT_GT(child, 0);
-    usleep(static_cast<useconds_t>(Random() % static_cast<unsigned>(maxMicroseconds)));
-    kill(child, SIGKILL);
-    int status = 0;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status);
-  }
-
-  static int TwiceTheTimeOf(const std::function<void()>& work) {
-    std::fflush(nullptr);
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t child = fork();
-    if (child == 0) {
-      work();
-      _exit(0);
-    }
-    waitpid(child, nullptr, 0);
-    const auto took = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
-    return 2 * static_cast<int>(took.count()) + 1000;
-  }
 
   // The book as the next session opens it: writable, the parameters set
   // before, and every earlier move with its manual score.
@@ -125,7 +93,6 @@ protected:
 
   ScratchDirectory Scratch;
   GameBoard Start;
-  std::mt19937 Random{20261210};
 };
 
 TEST_F(OwnBookKill, StoringGames) {

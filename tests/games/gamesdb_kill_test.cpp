@@ -2,14 +2,10 @@
 // opens and holds every game committed before, each equal to its source and
 // found by the search with and without the position index alike. A child
 // does the work; the test kills it at instants drawn from a fixed seed.
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
 #include <random>
 
 #include "gamesdb_helpers.h"
+#include "killed_child.h"
 #include "support/scratch_directory.h"
 
 namespace {
@@ -50,7 +46,7 @@ const char* const Targets[] = {
     "rnbqkbnr/pppppppp/8/8/8/2N5/PPPPPPPP/R1BQKBNR b KQkq -",
 };
 
-class GamesDatabaseKill : public ::testing::Test {
+class GamesDatabaseKill : public KilledChildTest {
 protected:
   void SetUp() override {
     PrepareGameTables();
@@ -58,23 +54,6 @@ protected:
   }
 
   std::string Base() const { return Scratch.Path("db"); }
-
-  // Runs work in a child and kills it after a drawn delay; true when the
-  // child had finished by itself.
-  bool KillDuring(const std::function<void()>& work, int maxMicroseconds) {
-    std::fflush(nullptr);
-    const pid_t child = fork();
-    if (child == 0) {
-      work();
-      _exit(0);
-    }
-    EXPECT_GT(child, 0);
-    usleep(static_cast<useconds_t>(Random() % maxMicroseconds));
-    kill(child, SIGKILL);
-    int status = 0;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status);
-  }
 
   // Opens the set as the next session would, with each game equal to its
   // source by expected(g); the set's own checks, and the search with and
@@ -117,21 +96,6 @@ protected:
     return killedBeforeTheCommit ? window + window / 3 : std::max(1000, window - window / 3);
   }
 
-  // Twice the time a child takes for work here and now, so that the kills
-  // drawn fall before and after its end alike on a slow or busy machine.
-  static int TwiceTheTimeOf(const std::function<void()>& work) {
-    std::fflush(nullptr);
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t child = fork();
-    if (child == 0) {
-      work();
-      _exit(0);
-    }
-    waitpid(child, nullptr, 0);
-    const auto took = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
-    return 2 * static_cast<int>(took.count()) + 1000;
-  }
-
   std::vector<std::uint32_t> Matches(GamesDatabase& db, const char* fen) {
     GameBoard target;
     EXPECT_FALSE(target.SetFen(fen));
@@ -142,7 +106,6 @@ protected:
   }
 
   ScratchDirectory Scratch;
-  std::mt19937 Random{20261210};
 };
 
 TEST_F(GamesDatabaseKill, AKilledAppendLeavesEveryGameCommittedBefore) {
