@@ -219,8 +219,16 @@ void BookPosition::Print() const {
 
 Book::Book() { SeedBookGenerator(generator); }
 
-void PickWeightedEntry(const BookPosition& position, const std::int64_t* weights, std::int64_t sum,
-                       MersenneTwister& generator, GameMove& answer) {
+void PickWeightedEntry(const BookPosition& position, std::int64_t* weights, MersenneTwister& generator,
+                       GameMove& answer) {
+  std::int64_t sum = 0;
+  for (int i = 0; i < position.Count; i++) {
+    std::int64_t& w = weights[i];
+    w = std::max<std::int64_t>(w, 0);
+    if (w >= 1000) w -= 1000;
+    sum += w;
+  }
+  if (sum <= 0) return;
   const std::uint64_t r = generator.Next() % static_cast<std::uint64_t>(sum);
   int chosen = position.Count - 1;
   std::uint64_t running = 0;
@@ -273,18 +281,14 @@ GameMove Book::SelectMove(const GameBoard& board) {
   if (threshold < sideMin) threshold = sideMin;
   const std::int64_t bias = threshold >= 1000 ? 1000 : 0;
   std::int64_t weights[BookPosition::MaxEntries];
-  std::int64_t sum = 0;
   for (int i = 0; i < position->Count; i++) {
     const BookEntry& entry = *position->Entries[i];
     std::int64_t w = position->Scores[i] - threshold + 1;
     if (entry.GetManual() > 0 && manual && (entry.GetMinimaxDepth() >= 22 || w + bias > 0)) w += 1000;
-    w = std::max<std::int64_t>(w, 0);
-    if (w >= 1000) w -= 1000;
     weights[i] = w;
-    sum += w;
   }
   // 10-11. One weighted draw among the entries.
-  if (sum > 0) PickWeightedEntry(*position, weights, sum, generator, answer);
+  PickWeightedEntry(*position, weights, generator, answer);
   // 12. The position goes back to its pool on every path.
   position->Release();
   return answer;

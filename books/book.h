@@ -123,11 +123,14 @@ private:
   static int Free;
 };
 
-// The weighted draw shared by every book's move choice: one number from the
-// generator below the sum picks the entry whose running weight passes it, and
-// its move goes into answer. sum must be positive.
-void PickWeightedEntry(const BookPosition& position, const std::int64_t* weights, std::int64_t sum,
-                       MersenneTwister& generator, GameMove& answer);
+// The weighted draw shared by every book's move choice. weights holds each
+// entry's raw weight and is brought to the drawn form in place: below zero
+// counts as zero, and the boost of 1000 that lifts a favoured entry out of
+// the negative comes off again. One number from the generator below the sum
+// then picks the entry whose running weight passes it, and its move goes
+// into answer; with a sum of zero answer stays as it is.
+void PickWeightedEntry(const BookPosition& position, std::int64_t* weights, MersenneTwister& generator,
+                       GameMove& answer);
 
 // An opening book. Booleans answer true on failure unless said otherwise.
 // "Not writable" below: the operation stores nothing and fails when the book

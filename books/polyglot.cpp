@@ -215,17 +215,12 @@ GameMove BookPolyglot::SelectMove(const GameBoard& board) {
   }
   const std::int64_t threshold = best - randomness;
   std::int64_t weights[BookPosition::MaxEntries];
-  std::int64_t sum = 0;
   for (int i = 0; i < position->Count; i++) {
-    std::int64_t w = percent(i) - threshold + 1;
-    if (position->Entries[i]->GetManual() > 0) w += 1000;
-    w = std::max<std::int64_t>(w, 0);
-    if (w >= 1000) w -= 1000;
-    weights[i] = w;
-    sum += w;
+    weights[i] = percent(i) - threshold + 1;
+    if (position->Entries[i]->GetManual() > 0) weights[i] += 1000;
   }
   // 7-8. One weighted draw among the entries.
-  if (sum > 0) PickWeightedEntry(*position, weights, sum, choiceGenerator, answer);
+  PickWeightedEntry(*position, weights, choiceGenerator, answer);
   position->Release();
   return answer;
 }
