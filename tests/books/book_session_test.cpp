@@ -43,15 +43,7 @@ protected:
     command.erase(command.begin());
     command.push_back("books");
     EngineProcess engine(program, command, Scratch.Path.string(), Scratch / "stderr");
-    std::vector<std::string> lines;
-    if (!engine.Started()) {
-      ADD_FAILURE() << "not started";
-      return lines;
-    }
-    lines = UciGoesToBestMoves(engine, positions);
-    engine.Send("quit");
-    EXPECT_EQ(engine.Finish(), 0);
-    return lines;
+    return UciSessionToBestMoves(engine, positions);
   }
 
   static bool Has(const std::vector<std::string>& lines, const std::string& line) {

@@ -59,15 +59,7 @@ protected:
   std::vector<std::string> UciSession(const std::string& ini, const std::vector<std::string>& positions) {
     std::ofstream(Scratch / "remote.ini") << ini;
     EngineProcess engine(Program(), {"remote"}, Scratch.Path.string(), Scratch / "stderr");
-    std::vector<std::string> lines;
-    if (!engine.Started()) {
-      ADD_FAILURE() << "not started";
-      return lines;
-    }
-    lines = UciGoesToBestMoves(engine, positions);
-    engine.Send("quit");
-    EXPECT_EQ(engine.Finish(), 0);
-    return lines;
+    return UciSessionToBestMoves(engine, positions);
   }
 
   static bool Has(const std::vector<std::string>& lines, const std::string& line) {

@@ -151,12 +151,17 @@ private:
   std::vector<std::string> Transcript;
 };
 
-// A UCI session's searches: "uci", then one "go wtime 2000 btime 2000" for
-// each position command, and every line but the options up to each
-// "bestmove". A search that never answers is a test failure, and the lines so
-// far are returned.
-inline std::vector<std::string> UciGoesToBestMoves(EngineProcess& engine, const std::vector<std::string>& positions) {
+// A whole UCI session: "uci", then one "go wtime 2000 btime 2000" for each
+// position command, and every line but the options up to each "bestmove";
+// then "quit", after which the program must end with 0. A program that did
+// not start, or a search that never answers, is a test failure, and the lines
+// so far are returned.
+inline std::vector<std::string> UciSessionToBestMoves(EngineProcess& engine, const std::vector<std::string>& positions) {
   std::vector<std::string> lines;
+  if (!engine.Started()) {
+    ADD_FAILURE() << "not started";
+    return lines;
+  }
   engine.Send("uci");
   for (const std::string& position : positions) {
     engine.Send(position);
@@ -172,5 +177,7 @@ inline std::vector<std::string> UciGoesToBestMoves(EngineProcess& engine, const 
       if (line->rfind("bestmove", 0) == 0) break;
     }
   }
+  engine.Send("quit");
+  EXPECT_EQ(engine.Finish(), 0);
   return lines;
 }
