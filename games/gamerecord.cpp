@@ -550,7 +550,10 @@ GameNode* Game::AttachAtCurrent(const GameMove& record) {
 bool Game::AddMove(const GameMove& record) {
   if (!record.Valid || record.Place == 0 || Ply >= MaxLinePly) return true;
   Board.MakeMove(record);
-  GameNode* node = AttachAtCurrent(record);
+  return EnterPlayedMove(AttachAtCurrent(record), record);
+}
+
+bool Game::EnterPlayedMove(GameNode* node, const GameMove& record) {
   if (!node) {
     Board.UnmakeMove(record);
     return true;
@@ -571,17 +574,8 @@ bool Game::AddPlayedMoveText(const char* text, bool asVariation) {
   GameMove record;
   if (!Board.PlayMove(move, record)) return true;
   // A variation at the start position never replaces the game's first move.
-  bool refused = asVariation && !Current && Root && !Root->Move->SameMove(record);
-  GameNode* node = refused ? nullptr : AttachAtCurrent(record);
-  if (!node) {
-    Board.UnmakeMove(record);
-    return true;
-  }
-  Current = node;
-  Ply++;
-  KeyHistory[Ply] = Board.HashKey();
-  GameHashUpToDate = false;
-  return false;
+  const bool refused = asVariation && !Current && Root && !Root->Move->SameMove(record);
+  return EnterPlayedMove(refused ? nullptr : AttachAtCurrent(record), record);
 }
 
 bool Game::AddMoveText(const char* text) { return AddPlayedMoveText(text, false); }

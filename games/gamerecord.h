@@ -180,6 +180,10 @@ private:
   bool SetBoardFromStart();
   // Adds an already played record at the current node.
   GameNode* AttachAtCurrent(const GameMove& record);
+  // The move is already on the board: node, when there is one, becomes the
+  // current node one ply on; without one the move is taken back and the call
+  // fails (true).
+  bool EnterPlayedMove(GameNode* node, const GameMove& record);
   bool AddPlayedMoveText(const char* text, bool asVariation);
 };
 
