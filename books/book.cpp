@@ -300,6 +300,19 @@ void Book::Display() {
 
 void Book::ShowBookMoves(const GameBoard& board) { ShowListing(board, 0, 0); }
 
+void Book::ShowManualListing(const GameBoard& board) {
+  BookPosition* position = GetBookPosition(board);
+  if (!position) {
+    Printer.Print(ChannelStderr, false, "Error: could not initialize search in book\n");
+    return;
+  }
+  // With these parameters an entry's score is its manual value.
+  position->ScoreEntries(100, 100, 0, 0, 0, 50, 0, 0, 0);
+  position->Order(true);
+  position->Print();
+  position->Release();
+}
+
 void Book::ShowListing(const GameBoard& board, std::int64_t databaseTotal, std::int64_t ownTotal) {
   board.Print(stdout);
   Printer.Print(ChannelStdout, false, "Book moves:\n");

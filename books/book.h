@@ -225,4 +225,7 @@ protected:
   // The shared listing: the board, the totals lines when a total is not 0,
   // then the scored and ordered entries.
   void ShowListing(const GameBoard& board, std::int64_t databaseTotal, std::int64_t ownTotal);
+  // The entries of the board's position scored by their manual value alone,
+  // ordered and printed: the listing of the books that keep no statistics.
+  void ShowManualListing(const GameBoard& board);
 };

@@ -556,16 +556,7 @@ BookPosition* BookCTG::GetBookPosition(const GameBoard& board) {
 void BookCTG::ShowBookMoves(const GameBoard& board) {
   board.Print(stdout);
   Printer.Print(ChannelStdout, false, "Book moves:\n");
-  BookPosition* position = GetBookPosition(board);
-  if (!position) {
-    Printer.Print(ChannelStderr, false, "Error: could not initialize search in book\n");
-    return;
-  }
-  // With these parameters an entry's score is its manual value.
-  position->ScoreEntries(100, 100, 0, 0, 0, 50, 0, 0, 0);
-  position->Order(true);
-  position->Print();
-  position->Release();
+  ShowManualListing(board);
 }
 
 void BookCTG::Display() { Printer.Print(ChannelStderr, false, "BookCTG::Display() is not yet supported\n"); }

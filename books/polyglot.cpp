@@ -240,15 +240,7 @@ void BookPolyglot::ShowBookMoves(const GameBoard& board) {
     Printer.Print(ChannelStdout, false, "--- No open book ---\n");
     return;
   }
-  BookPosition* position = GetBookPosition(board);
-  if (!position) {
-    Printer.Print(ChannelStderr, false, "Error: could not initialize search in book\n");
-    return;
-  }
-  position->ScoreEntries(100, 100, 0, 0, 0, 50, 0, 0, 0);
-  position->Order(true);
-  position->Print();
-  position->Release();
+  ShowManualListing(board);
 }
 
 void BookPolyglot::Show() { Printer.Print(ChannelStdout, false, "BookPolyglot::Show is not yet supported\n"); }
