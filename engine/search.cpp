@@ -554,25 +554,28 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
           return std::max(best, score);
         }
       }
-      if (score <= alpha) {
-        pos.UnmakeMove(undo);
-        best = std::max(best, score);
-        continue;
-      }
     }
-
-    // Step 17. The node's own window, for the first move and for any move
-    // that beat alpha on the null window.
-    score = -Search(nodeType, game, worker, ply + 1, -beta, -alpha, newDepth, singularAllowed, childTb, &childAbort);
-    pos.UnmakeMove(undo);
-    if (childAbort || worker.ShouldStop()) {
-      *abort = true;
-      return best;
+    // A move that failed low on the null window is done with; it still
+    // passes the split offer below, as most moves of a node fail low and an
+    // offer after the first move alone leaves idle workers waiting.
+    const bool failedLow = moveNumber > 1 && score <= alpha;
+    if (failedLow) {
+      pos.UnmakeMove(undo);
+      best = std::max(best, score);
+    } else {
+      // Step 17. The node's own window, for the first move and for any move
+      // that beat alpha on the null window.
+      score = -Search(nodeType, game, worker, ply + 1, -beta, -alpha, newDepth, singularAllowed, childTb, &childAbort);
+      pos.UnmakeMove(undo);
+      if (childAbort || worker.ShouldStop()) {
+        *abort = true;
+        return best;
+      }
     }
 
     // Step 18. A new best move: a cut at beta, or a new alpha and PV. A
     // singular mark that another move beat was wrong.
-    if (score > best) {
+    if (!failedLow && score > best) {
       bestMove = move;
       if (singularFlag && moveNumber > 1) {
         singularFlag = 0;
@@ -599,8 +602,9 @@ int Search(int nodeType, ChessGame& game, Worker& worker, int ply, int alpha, in
       }
     }
 
-    // Step 19. Split: once a move has been searched without a cut, idle
-    // workers may share the moves that remain.
+    // Step 19. Split: once a move has been searched without a cut (and
+    // after every later move that did not cut), idle workers may share the
+    // moves that remain.
     if (ThreadCount.load(std::memory_order_relaxed) > 1 && depth >= Settings::SplitDepth &&
         picker.List.Count - picker.List.Cursor >= Settings::MinSplit) {
       const bool split = SomeWorkerMayHelp(worker) &&

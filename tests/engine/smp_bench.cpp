@@ -6,10 +6,17 @@
 // thread count (default 1; the times are summed), QUELM_SMP_THREADS the
 // thread counts after the one-thread reference (default "2,4,8"),
 // QUELM_SMP_SPLITDEPTH the split depth in quarter plies and QUELM_SMP_MAXSPLIT
-// the most workers at one split point (default: the settings' own).
+// the most workers at one split point (default: the settings' own). The
+// one-thread reference runs once, as it searches the same tree every time
+// (its row is scaled to the runs).
+// "idle" is the share of the helpers' samples (one every 50 us) that found
+// them waiting for work without split points of their own, "waiting" the
+// main thread's share spent waiting at its own split points.
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 #include <vector>
 
 #include "smp_fixture.h"
@@ -28,6 +35,48 @@ constexpr const char* BenchPositions[] = {
     "r1bq1rk1/1pp1bppp/p1p5/2n1P3/3N4/2N5/PPP2PPP/R1BQR1K1 b - -",
     "r2qr1k1/pp3pbp/n5p1/2pP1b2/2Q1nB2/2N2N2/PP2BPPP/3R1RK1 w - -",
     "r3k2r/pp1bb1pp/1q2pn2/3pB3/1P6/2PB4/P4PPP/RN1Q1RK1 w kq -",
+};
+
+// Samples the workers' states while a search runs.
+class StateSampler {
+public:
+  explicit StateSampler(int threads) : Threads(threads), Sampler([this] { Sample(); }) {}
+  ~StateSampler() {
+    Done.store(true);
+    Sampler.join();
+  }
+  // Share of the helpers' samples idle without split points, and of the
+  // main thread's waiting at its own split points.
+  static double HelperIdle() { return Share(HelperIdleSamples, HelperSamples); }
+  static double MainWaiting() { return Share(MainWaitingSamples, MainSamples); }
+  static void Reset() { HelperIdleSamples = HelperSamples = MainWaitingSamples = MainSamples = 0; }
+
+private:
+  static double Share(std::uint64_t part, std::uint64_t whole) { return whole ? double(part) / whole : 0; }
+
+  void Sample() {
+    while (!Done.load()) {
+      for (int i = 0; i < Threads; ++i) {
+        const Worker* worker = WorkerPool[i];
+        if (!worker) continue;
+        const bool idle = worker->State.load(std::memory_order_relaxed) == WorkerIdle;
+        const bool owner = worker->OwnSplitPoints.load(std::memory_order_relaxed) > 0;
+        if (i == 0) {
+          ++MainSamples;
+          MainWaitingSamples += idle && owner;
+        } else {
+          ++HelperSamples;
+          HelperIdleSamples += idle && !owner;
+        }
+      }
+      std::this_thread::sleep_for(std::chrono::microseconds(50));
+    }
+  }
+
+  static inline std::uint64_t HelperIdleSamples = 0, HelperSamples = 0, MainWaitingSamples = 0, MainSamples = 0;
+  const int Threads;
+  std::atomic<bool> Done{false};
+  std::thread Sampler;
 };
 
 int FromEnvironment(const char* name, int fallback) {
@@ -58,18 +107,22 @@ TEST_F(SmpTest, DISABLED_SmpBenchmark) {
   std::uint64_t referenceNodes = 0;
   std::printf("depth %d, %d run(s) of %zu positions, split depth %d, at most %d workers a split point\n", depth, runs,
               std::size(BenchPositions), Settings::SplitDepth, Settings::MaxSplit);
-  std::printf("%7s %9s %13s %11s %8s %8s %8s %8s\n", "threads", "seconds", "nodes", "nps", "speedup", "nodes x",
-              "splits", "failed");
+  std::printf("%7s %9s %13s %11s %8s %8s %8s %8s %6s %7s\n", "threads", "seconds", "nodes", "nps", "speedup", "nodes x",
+              "splits", "failed", "idle", "waiting");
   for (const int threads : ThreadCountsFromEnvironment()) {
     double seconds = 0;
     std::uint64_t nodes = 0;
     std::int64_t splits = 0, failed = 0;
-    for (int run = 0; run < runs; ++run) {
+    StateSampler::Reset();
+    for (int run = 0; run < (threads == 1 ? 1 : runs); ++run) {
       for (const char* fen : BenchPositions) {
         ChessGame game = FromFen(fen);
         TranspositionTable::Clear();
         const auto start = std::chrono::steady_clock::now();
-        ThinkOnThreads(game, threads, depth);
+        {
+          StateSampler sampler(threads);
+          ThinkOnThreads(game, threads, depth);
+        }
         seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         nodes += Statistics.InnerNodes() + Statistics.QNodes();
         splits += Statistics.Splits();
@@ -78,13 +131,15 @@ TEST_F(SmpTest, DISABLED_SmpBenchmark) {
       }
     }
     if (threads == 1) {
-      reference = seconds;
-      referenceNodes = nodes;
+      reference = seconds * runs;
+      referenceNodes = nodes * runs;
+      seconds = reference;
+      nodes = referenceNodes;
     }
-    std::printf("%7d %9.3f %13llu %11.0f %8.2f %8.2f %8lld %8lld\n", threads, seconds,
+    std::printf("%7d %9.3f %13llu %11.0f %8.2f %8.2f %8lld %8lld %6.3f %7.3f\n", threads, seconds,
                 static_cast<unsigned long long>(nodes), nodes / seconds, reference / seconds,
                 static_cast<double>(nodes) / referenceNodes, static_cast<long long>(splits),
-                static_cast<long long>(failed));
+                static_cast<long long>(failed), StateSampler::HelperIdle(), StateSampler::MainWaiting());
     std::fflush(stdout);
   }
 }
