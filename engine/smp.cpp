@@ -39,8 +39,19 @@ MainWorkerHolder CreateMainWorker;
 // Entry i belongs to worker i; entry 0 stays empty (the main thread).
 WorkerThread* WorkerThreads[MaxWorkers] = {};
 
+// A worker that joins a node below its owner's plies reads of those plies
+// only the moves that led there (null-move tests, printed lines) and the
+// killers (ordering two plies down): those are copied, not the whole records
+// with their move lists.
 void CopyRecords(const PlyStack& from, PlyStack& to, int plies) {
-  for (int i = 0; i < plies; ++i) to.Records[i] = from.Records[i];
+  for (int i = 0; i < plies; ++i) {
+    const PlyRecord& source = from.Records[i];
+    PlyRecord& target = to.Records[i];
+    target.CurrentMove = source.CurrentMove;
+    target.MateKiller = source.MateKiller;
+    target.Killer1 = source.Killer1;
+    target.Killer2 = source.Killer2;
+  }
 }
 
 // A waiting loop yields its processor once every 1024 pauses.
@@ -171,6 +182,10 @@ void Worker::JoinSplitPoint() {
   if (!sp->Aborted.load(std::memory_order_acquire)) {
     State.store(WorkerBusy, std::memory_order_release);
     SpinUnlock(Lock);
+    // The helper copies the plies above the node itself, so that an owner
+    // books its helpers without copying for each. The owner's records stay
+    // as they are until every helper has left.
+    CopyRecords(*sp->OwnerStack, Stack(), sp->Ply);
     bool abort = false;
     SplitPoint::SearchMoves(*sp, *this, abort);
     SpinLock(Lock);
@@ -338,9 +353,6 @@ bool SplitPoint::Offer(SplitPoint& sp, ChessGame& game, Worker& owner, PlyRecord
     sp.HelperCount.fetch_add(1, std::memory_order_acq_rel);
     sp.Helpers[candidate->Id].store(1, std::memory_order_relaxed);
     SpinUnlock(sp.Lock);
-    // The copy is made outside the split point's lock, which the helpers
-    // already booked need for their moves.
-    CopyRecords(owner.Stack(), candidate->Stack(), ply);
     candidate->State.store(WorkerWorkReady, std::memory_order_release);
     SpinUnlock(candidate->Lock);
   }
