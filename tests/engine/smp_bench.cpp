@@ -5,8 +5,9 @@
 // QUELM_SMP_DEPTH sets the depth (default 12), QUELM_SMP_RUNS the runs per
 // thread count (default 1; the times are summed), QUELM_SMP_THREADS the
 // thread counts after the one-thread reference (default "2,4,8"),
-// QUELM_SMP_SPLITDEPTH the split depth in quarter plies and QUELM_SMP_MAXSPLIT
-// the most workers at one split point (default: the settings' own). The
+// QUELM_SMP_SPLITDEPTH the split depth in quarter plies, QUELM_SMP_MAXSPLIT
+// the most workers at one split point and QUELM_SMP_MINSPLIT the fewest moves
+// a node must have left to split (default: the settings' own). The
 // one-thread reference runs once, as it searches the same tree every time
 // (its row is scaled to the runs).
 // "idle" is the share of the helpers' samples (one every 50 us) that found
@@ -102,11 +103,13 @@ TEST_F(SmpTest, DISABLED_SmpBenchmark) {
   const int runs = FromEnvironment("QUELM_SMP_RUNS", 1);
   Settings::SplitDepth = FromEnvironment("QUELM_SMP_SPLITDEPTH", Settings::SplitDepth);
   Settings::MaxSplit = FromEnvironment("QUELM_SMP_MAXSPLIT", Settings::MaxSplit);
+  Settings::MinSplit = FromEnvironment("QUELM_SMP_MINSPLIT", Settings::MinSplit);
   TranspositionTable::Allocate(64);
   double reference = 0;
   std::uint64_t referenceNodes = 0;
-  std::printf("depth %d, %d run(s) of %zu positions, split depth %d, at most %d workers a split point\n", depth, runs,
-              std::size(BenchPositions), Settings::SplitDepth, Settings::MaxSplit);
+  std::printf("depth %d, %d run(s) of %zu positions, split depth %d, at most %d workers a split point, at least %d "
+              "moves left\n",
+              depth, runs, std::size(BenchPositions), Settings::SplitDepth, Settings::MaxSplit, Settings::MinSplit);
   std::printf("%7s %9s %13s %11s %8s %8s %8s %8s %6s %7s\n", "threads", "seconds", "nodes", "nps", "speedup", "nodes x",
               "splits", "failed", "idle", "waiting");
   for (const int threads : ThreadCountsFromEnvironment()) {
