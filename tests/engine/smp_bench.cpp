@@ -38,23 +38,27 @@ constexpr const char* BenchPositions[] = {
     "r3k2r/pp1bb1pp/1q2pn2/3pB3/1P6/2PB4/P4PPP/RN1Q1RK1 w kq -",
 };
 
-// Samples the workers' states while a search runs.
+// How often the sampler found the helpers idle without split points of
+// their own, and the main thread waiting at its own split points.
+struct StateCounts {
+  std::uint64_t HelperIdle = 0, Helper = 0, MainWaiting = 0, Main = 0;
+
+  static double Share(std::uint64_t part, std::uint64_t whole) { return whole ? double(part) / whole : 0; }
+  double HelperIdleShare() const { return Share(HelperIdle, Helper); }
+  double MainWaitingShare() const { return Share(MainWaiting, Main); }
+};
+
+// Samples the workers' states into the counts while a search runs.
 class StateSampler {
 public:
-  explicit StateSampler(int threads) : Threads(threads), Sampler([this] { Sample(); }) {}
+  StateSampler(int threads, StateCounts& counts)
+      : Threads(threads), Counts(counts), Sampler([this] { Sample(); }) {}
   ~StateSampler() {
     Done.store(true);
     Sampler.join();
   }
-  // Share of the helpers' samples idle without split points, and of the
-  // main thread's waiting at its own split points.
-  static double HelperIdle() { return Share(HelperIdleSamples, HelperSamples); }
-  static double MainWaiting() { return Share(MainWaitingSamples, MainSamples); }
-  static void Reset() { HelperIdleSamples = HelperSamples = MainWaitingSamples = MainSamples = 0; }
 
 private:
-  static double Share(std::uint64_t part, std::uint64_t whole) { return whole ? double(part) / whole : 0; }
-
   void Sample() {
     while (!Done.load()) {
       for (int i = 0; i < Threads; ++i) {
@@ -63,19 +67,19 @@ private:
         const bool idle = worker->State.load(std::memory_order_relaxed) == WorkerIdle;
         const bool owner = worker->OwnSplitPoints.load(std::memory_order_relaxed) > 0;
         if (i == 0) {
-          ++MainSamples;
-          MainWaitingSamples += idle && owner;
+          ++Counts.Main;
+          Counts.MainWaiting += idle && owner;
         } else {
-          ++HelperSamples;
-          HelperIdleSamples += idle && !owner;
+          ++Counts.Helper;
+          Counts.HelperIdle += idle && !owner;
         }
       }
       std::this_thread::sleep_for(std::chrono::microseconds(50));
     }
   }
 
-  static inline std::uint64_t HelperIdleSamples = 0, HelperSamples = 0, MainWaitingSamples = 0, MainSamples = 0;
   const int Threads;
+  StateCounts& Counts;
   std::atomic<bool> Done{false};
   std::thread Sampler;
 };
@@ -116,14 +120,14 @@ TEST_F(SmpTest, DISABLED_SmpBenchmark) {
     double seconds = 0;
     std::uint64_t nodes = 0;
     std::int64_t splits = 0, failed = 0;
-    StateSampler::Reset();
+    StateCounts counts;
     for (int run = 0; run < (threads == 1 ? 1 : runs); ++run) {
       for (const char* fen : BenchPositions) {
         ChessGame game = FromFen(fen);
         TranspositionTable::Clear();
         const auto start = std::chrono::steady_clock::now();
         {
-          StateSampler sampler(threads);
+          StateSampler sampler(threads, counts);
           ThinkOnThreads(game, threads, depth);
         }
         seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -142,7 +146,7 @@ TEST_F(SmpTest, DISABLED_SmpBenchmark) {
     std::printf("%7d %9.3f %13llu %11.0f %8.2f %8.2f %8lld %8lld %6.3f %7.3f\n", threads, seconds,
                 static_cast<unsigned long long>(nodes), nodes / seconds, reference / seconds,
                 static_cast<double>(nodes) / referenceNodes, static_cast<long long>(splits),
-                static_cast<long long>(failed), StateSampler::HelperIdle(), StateSampler::MainWaiting());
+                static_cast<long long>(failed), counts.HelperIdleShare(), counts.MainWaitingShare());
     std::fflush(stdout);
   }
 }
