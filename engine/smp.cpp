@@ -227,7 +227,13 @@ void WorkerThread::Run() {
     }
     if (state == WorkerIdle && MaySleep.load(std::memory_order_acquire)) {
       Running.store(false, std::memory_order_release);
-      Event.Wait();
+      // A thread that was still awake when a search woke the workers (one
+      // just started, say) finds that signal waiting: it is no call to work,
+      // and waking on it would tell the driver that the thread still runs
+      // after the search has seen it asleep.
+      do {
+        Event.Wait();
+      } while (MaySleep.load(std::memory_order_acquire) && !Exit.load(std::memory_order_acquire));
       Running.store(true, std::memory_order_release);
       std::memset(Work.History, 0, sizeof Work.History);
       continue;
