@@ -21,7 +21,9 @@
 #include "frontend/settings.h"
 #include "support/logger.h"
 #include "support/output.h"
+#include "support/spinlock.h"
 #include "tablebase/probe.h"
+#include "tablebase/registry.h"
 
 MultiPvLine MultiPvLines[MaxMultiPv];
 int MultiPvCount = 1;
@@ -80,7 +82,121 @@ constexpr int RankMemoryDepth = 28;
 // for the time management.
 constexpr int ScoreDropMargin = 100;
 
+// The passes of the root loop, numbered for the root records' marks.
+constinit std::int32_t PassCount = 0;
+
+// The refutation of each root move a parallel stretch searched, kept by the
+// worker that searched it until the owner reports it: only the main thread
+// talks to the front end.
+struct RootRefutation {
+  std::int32_t Length;
+  Move Line[MaxPly];
+};
+RootRefutation RootRefutations[256];
+
+// The moves of this pass from the cursor on that are still to search.
+int MovesLeftInPass(const MoveList& list, std::int32_t pass) {
+  int left = 0;
+  for (int i = list.Cursor; i < list.Count; ++i)
+    if (RootRecords[i].Done != pass) ++left;
+  return left;
+}
+
+// The root's remaining moves go to idle workers once the first has set the
+// alpha, as at any node. A pass that fills several MultiPV lines keeps its
+// moves in order, as does one whose moves the tables may drop: the drop
+// compares each probe with the ones before it.
+bool MaySplitRoot(const MoveList& list, Worker& worker, int searched, int depthQ, bool tablesPrune,
+                  std::int32_t pass) {
+  return searched > 0 && MultiPvCount == 1 && !tablesPrune && ThreadCount.load(std::memory_order_relaxed) > 1 &&
+         depthQ >= Settings::SplitDepth && MovesLeftInPass(list, pass) >= Settings::MinSplit &&
+         SomeWorkerMayHelp(worker);
+}
+
+// After a parallel stretch: the refutations the workers kept are reported,
+// and the moves they found illegal leave the list.
+void CloseRootStretch(ChessGame& game, MoveList& list, std::int32_t pass) {
+  FrontEnd* frontEnd = ActiveFrontEnd;
+  for (int i = 0; i < list.Count; ++i) {
+    RootRefutation& refutation = RootRefutations[i];
+    if (refutation.Length > 0 && frontEnd && frontEnd->SendRefutation(refutation.Line, Elapsed()))
+      PrintLine(game, refutation.Line, refutation.Length);
+    refutation.Length = 0;
+  }
+  for (int index = 0; index < list.Count;) {
+    if (RootRecords[index].Done == -pass) RemoveRootMove(list, index);
+    else ++index;
+  }
+}
+
 }  // namespace
+
+void SearchRootShare(SplitPoint& sp, Worker& worker, bool& abort) {
+  RootShare& share = *sp.Root;
+  MoveList& list = *share.List;
+  ChessGame game(sp.Board);
+  Position& pos = game;
+  SearchStatistics& stats = Statistics[worker.Id];
+  PlyStack& stack = worker.Stack();
+  PlyRecord& own = stack.Records[0];
+  // Any score above the alpha ends the stretch, so the alpha stays as it was.
+  const int alpha = sp.Record->Picker.Alpha;
+  const bool inCheck = pos.InCheck();
+  FrontEnd* frontEnd = worker.Id == 0 ? ActiveFrontEnd : nullptr;
+
+  while (!worker.ShouldStop()) {
+    // The next move not yet searched in this pass, made: legality is
+    // settled under the lock, so the numbers count legal moves in order.
+    int index = -1, moveNumber = 0;
+    UndoRecord undo;
+    {
+      SpinGuard guard(sp.Lock);
+      for (; share.Cursor < list.Count; ++share.Cursor) {
+        if (RootRecords[share.Cursor].Done == share.Pass) continue;
+        if (pos.MakeMove(list.Moves[share.Cursor], undo)) break;
+        RootRecords[share.Cursor].Done = -share.Pass;
+      }
+      if (share.Cursor == list.Count) break;
+      index = share.Cursor++;
+      moveNumber = ++sp.Shape.MovesSearched;
+    }
+    const Move move = list.Moves[index];
+    own.CurrentMove = move;
+    if (frontEnd) frontEnd->SendCurrentMove(share.DepthQ / OnePly, &move, moveNumber, Elapsed());
+    bool reducible;
+    const int extension =
+        GetExtension(ScoutNode, game, move, inCheck, share.DepthQ - OnePly, 0, undo, &reducible, worker.Id);
+    if (moveNumber >= AllNodeMoveNumber) ++stats.AllNodeTotal;
+    const int depth = share.DepthQ + extension - OnePly;
+    const std::uint64_t before = stats.InnerNodes + stats.QNodes;
+    bool childAbort = false;
+    const int score = -Search(ScoutNode, game, worker, 1, -alpha - 1, -alpha, depth, Settings::Singular,
+                              NoTablebaseValue, &childAbort);
+    RootRecords[index].Nodes += stats.InnerNodes + stats.QNodes - before;
+    pos.UnmakeMove(undo);
+    if (childAbort || worker.ShouldStop()) {
+      // The move is left unsearched for the owner's loop to take again.
+      sp.Aborted.store(true, std::memory_order_release);
+      abort = true;
+      break;
+    }
+    if (score <= alpha) {
+      RootRefutation& refutation = RootRefutations[index];
+      refutation.Length = LineOfChild(stack, move, refutation.Line);
+      RootRecords[index].Done = share.Pass;
+      share.Completed.fetch_add(1, std::memory_order_relaxed);
+      continue;
+    }
+    // A fail high: the first one ends the stretch, and the owner searches
+    // the move again as the sequential loop would.
+    SpinGuard guard(sp.Lock);
+    if (sp.Aborted.load(std::memory_order_relaxed)) break;
+    sp.BestScore.store(score, std::memory_order_relaxed);
+    sp.BestMove = move;
+    sp.Aborted.store(true, std::memory_order_release);
+    break;
+  }
+}
 
 bool ProbeRootMoves(ChessGame& game) {
   if (!RootProbe(game)) return false;
@@ -121,14 +237,56 @@ int SearchRoot(ChessGame& game, Worker& worker, int beta, int depthQ, int tbValu
   const bool probing = depthQ >= Settings::SzDepth && !inCheck && SyzygyProbing.load(std::memory_order_relaxed);
   bool haveReference = tbValue != NoTablebaseValue;
   int reference = haveReference ? -tbValue : NoTablebaseValue;
+  // A capture takes one man off: below that the tables reach no child.
+  const int childMen = PopCount(pos.Occupied) - 1;
+  const bool tablesPrune = probing && childMen < TablebaseMenLimit && childMen <= TbMaxMen;
   int searched = 0;
   bool bestFromFirst = false;
+  const std::int32_t pass = ++PassCount;
 
   // Step 2. The root moves, in the order the last iteration left. An
   // illegal move leaves the list for good, as does one the tables show
-  // worse than a move already seen.
+  // worse than a move already seen. Once the first move has set the alpha,
+  // idle workers may take the moves left on the null window; a move that
+  // beats it there comes back to this loop, which then resumes from the
+  // top, past the moves done.
   for (list.Cursor = 0; list.Cursor < list.Count;) {
-    const int index = list.Cursor++;
+    int index = -1;
+    bool failedHighInSplit = false;
+    if (MaySplitRoot(list, worker, searched, depthQ, tablesPrune, pass)) {
+      RootShare share{&list, pass, depthQ, list.Cursor, MovesLeftInPass(list, pass)};
+      root.Picker.Alpha = alpha;
+      root.Picker.Beta = alpha + 1;
+      root.Picker.Depth = depthQ;
+      TimeLimits::IterationUnfinished = false;
+      TimeLimits::NewBestPending = false;
+      int best = alpha, window = alpha;
+      Move cutMove = NoMove;
+      bool splitAbort = false;
+      if (SplitSearch(game, worker, root, 0, best, window, cutMove, Settings::Singular, NoTablebaseValue, splitAbort,
+                      {ScoutNode, searched, 0}, &share)) {
+        searched += share.Completed.load(std::memory_order_relaxed);
+        CloseRootStretch(game, list, pass);
+        if (splitAbort || worker.ShouldStop()) {
+          LogLine("Interrupted search\n");
+          RootSearchInterrupted = true;
+          if (!worker.ShouldStop() && frontEnd) frontEnd->Info("Aborted at the root (scout): Likely SMP bug\n");
+          return 0;
+        }
+        if (cutMove == NoMove) break;
+        // The list changes only here, after the stretch: the cut move is
+        // found again by its word.
+        for (int i = 0; i < list.Count; ++i)
+          if (list.Moves[i] == cutMove) index = i;
+        list.Cursor = 0;
+        failedHighInSplit = true;
+      }
+    }
+    if (!failedHighInSplit) {
+      index = list.Cursor++;
+      if (RootRecords[index].Done == pass) continue;
+    }
+    RootRecords[index].Done = pass;
     const Move move = list.Moves[index];
     root.CurrentMove = move;
     if (frontEnd) frontEnd->SendCurrentMove(iteration, &move, searched + 1, Elapsed());
@@ -163,20 +321,22 @@ int SearchRoot(ChessGame& game, Worker& worker, int beta, int depthQ, int tbValu
     // at alpha, and only a fail high is searched again on the full window.
     // The time management hears of every fail high, and the nodes each move
     // costs order the moves of the next iteration.
-    int score;
+    int score = 0;
     bool abort = false;
     bool scout = false;
     if (moveNumber == 1) {
       score = -Search(PvNode, game, worker, 1, -beta, -alpha, depth, Settings::Singular, childTb, &abort);
     } else {
       scout = true;
-      TimeLimits::IterationUnfinished = false;
-      TimeLimits::NewBestPending = false;
-      const std::uint64_t before = stats.InnerNodes + stats.QNodes;
-      score = -Search(ScoutNode, game, worker, 1, -alpha - 1, -alpha, depth, Settings::Singular, childTb, &abort);
-      RootRecords[index].Nodes += stats.InnerNodes + stats.QNodes - before;
+      if (!failedHighInSplit) {
+        TimeLimits::IterationUnfinished = false;
+        TimeLimits::NewBestPending = false;
+        const std::uint64_t before = stats.InnerNodes + stats.QNodes;
+        score = -Search(ScoutNode, game, worker, 1, -alpha - 1, -alpha, depth, Settings::Singular, childTb, &abort);
+        RootRecords[index].Nodes += stats.InnerNodes + stats.QNodes - before;
+      }
       if (!abort && !worker.ShouldStop()) {
-        if (score <= alpha) {
+        if (!failedHighInSplit && score <= alpha) {
           pos.UnmakeMove(undo);
           Move line[MaxPly];
           const int length = LineOfChild(stack, move, line);

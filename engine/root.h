@@ -3,12 +3,14 @@
 // easy-move test and the principal variation continued from the table.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "engine/move.h"
 
 class ChessGame;
 struct MoveList;
+struct SplitPoint;
 struct Worker;
 
 inline constexpr int MaxMultiPv = 20;
@@ -28,8 +30,27 @@ extern int MultiPvCount;
 struct RootMoveRecord {
   std::uint64_t Nodes;  // spent in its null-window searches, all iterations
   std::int32_t SortKey;
+  // The pass of the root loop that searched the move (minus it when the
+  // move proved illegal there), so that a pass resumed after a parallel
+  // stretch skips what is done.
+  std::int32_t Done;
 };
 extern RootMoveRecord RootRecords[256];
+
+// The root moves a parallel stretch hands out: those from Cursor on that the
+// pass has not searched, one at a time under the split point's lock, all on
+// a null window at the split record's alpha.
+struct RootShare {
+  MoveList* List;
+  std::int32_t Pass;
+  std::int32_t DepthQ;
+  std::int32_t Cursor;     // under the lock
+  std::int32_t MovesLeft;  // when the stretch began
+  std::atomic<std::int32_t> Completed{0};
+};
+// A worker's share of the root moves at a root split point. A move that beats
+// the alpha ends the stretch: the owner searches it again on the full window.
+void SearchRootShare(SplitPoint& sp, Worker& worker, bool& abort);
 
 int SearchRoot(ChessGame& game, Worker& worker, int beta, int depthQ, int tbValue);
 void SortRootMoves(MoveList& list, int first);

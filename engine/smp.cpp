@@ -13,6 +13,7 @@
 #include "engine/evalweights.h"
 #include "engine/game.h"
 #include "engine/pawns.h"
+#include "engine/root.h"
 #include "engine/search.h"
 #include "engine/searchstate.h"
 #include "engine/stats.h"
@@ -122,7 +123,8 @@ void ParkWorkersAtExit() {
 
 SplitPoint::SplitPoint()
     : OwnerStack(nullptr), Record(nullptr), Board(), Helpers{}, BestMove(0), SingularAllowed(false), Ply(0),
-      TbReference(NoTablebaseValue), Shape{ScoutNode, 0, 0}, Aborted(false), BestScore(0), HelperCount(0), Lock(0) {}
+      TbReference(NoTablebaseValue), Shape{ScoutNode, 0, 0}, Root(nullptr), Aborted(false), BestScore(0),
+      HelperCount(0), Lock(0) {}
 
 Worker::Worker()
     : History{}, SplitPoints{}, SplitStack{}, Stacks(nullptr), Id(NextWorkerId), State(WorkerUnusable),
@@ -187,7 +189,10 @@ void Worker::JoinSplitPoint() {
     // as they are until every helper has left.
     CopyRecords(*sp->OwnerStack, Stack(), sp->Ply);
     bool abort = false;
-    SplitPoint::SearchMoves(*sp, *this, abort);
+    if (sp->Root)
+      SearchRootShare(*sp, *this, abort);
+    else
+      SplitPoint::SearchMoves(*sp, *this, abort);
     SpinLock(Lock);
   }
   LeaveSplitPoint();
@@ -314,7 +319,8 @@ bool AllWorkersAwake() {
 }
 
 bool SplitPoint::Offer(SplitPoint& sp, ChessGame& game, Worker& owner, PlyRecord& record, int ply, int best,
-                       Move bestMove, bool singularAllowed, int tbValue, const SplitNodeShape& shape) {
+                       Move bestMove, bool singularAllowed, int tbValue, const SplitNodeShape& shape,
+                       RootShare* root) {
   sp.Record = &record;
   sp.Board = game;
   sp.Ply = ply;
@@ -324,10 +330,11 @@ bool SplitPoint::Offer(SplitPoint& sp, ChessGame& game, Worker& owner, PlyRecord
   sp.HelperCount.store(0, std::memory_order_relaxed);
   sp.TbReference = tbValue == NoTablebaseValue ? NoTablebaseValue : -tbValue;
   sp.Shape = shape;
+  sp.Root = root;
   for (auto& helper : sp.Helpers) helper.store(0, std::memory_order_relaxed);
 
   const int threads = ThreadCount.load(std::memory_order_relaxed);
-  const int movesLeft = record.Picker.List.Count - record.Picker.List.Cursor;
+  const int movesLeft = root ? root->MovesLeft : record.Picker.List.Count - record.Picker.List.Cursor;
   for (int i = 0; i < threads; ++i) {
     const int helpers = sp.HelperCount.load(std::memory_order_relaxed);
     if (helpers >= Settings::MaxSplit - 1 || helpers >= movesLeft - 1 || sp.Aborted.load(std::memory_order_relaxed))
@@ -504,7 +511,10 @@ int SplitPoint::MasterSearch(SplitPoint& sp, ChessGame& game, Worker& worker, Mo
   assert(worker.State.load(std::memory_order_relaxed) == WorkerBusy);
   ++worker.StackLevel;
   CopyRecords(*sp.OwnerStack, worker.Stack(), sp.Ply);
-  SplitPoint::SearchMoves(sp, worker, abort);
+  if (sp.Root)
+    SearchRootShare(sp, worker, abort);
+  else
+    SplitPoint::SearchMoves(sp, worker, abort);
   const int beta = sp.Record->Picker.Beta;
   if (!sp.Aborted.load(std::memory_order_acquire) && !worker.ShouldStop() && !abort) {
     // Waiting for the helpers, the owner is free to help them in turn.
@@ -580,7 +590,7 @@ bool SomeWorkerMayHelp(Worker& owner) {
 }
 
 bool SplitSearch(ChessGame& game, Worker& worker, PlyRecord& record, int ply, int& best, int& alpha, Move& bestMove,
-                 bool singularAllowed, int tbValue, bool& abort, const SplitNodeShape& shape) {
+                 bool singularAllowed, int tbValue, bool& abort, const SplitNodeShape& shape, RootShare* root) {
   if (abort) Printer.Print(ChannelStderr, false, "# Entered SplitSearch while search should have been aborted\n");
   const int own = worker.OwnSplitPoints.load(std::memory_order_relaxed);
   if (own >= MaxSplitPoints - 1) {
@@ -601,7 +611,7 @@ bool SplitSearch(ChessGame& game, Worker& worker, PlyRecord& record, int ply, in
     worker.OwnSplitPoints.store(own + 1, std::memory_order_relaxed);
     worker.SplitStack[++worker.SplitLevel] = &sp;
   }
-  if (!SplitPoint::Offer(sp, game, worker, record, ply, best, bestMove, singularAllowed, tbValue, shape)) {
+  if (!SplitPoint::Offer(sp, game, worker, record, ply, best, bestMove, singularAllowed, tbValue, shape, root)) {
     SpinGuard guard(worker.Lock);
     worker.SplitStack[worker.SplitLevel--] = nullptr;
     worker.OwnSplitPoints.store(own, std::memory_order_relaxed);

@@ -15,6 +15,7 @@
 #include "support/thread.h"
 
 class ChessGame;
+struct RootShare;
 struct Worker;
 
 inline constexpr int MaxWorkers = 32;
@@ -60,6 +61,9 @@ struct SplitPoint {
   std::int32_t Ply;
   std::int32_t TbReference;  // -99 none
   SplitNodeShape Shape;      // MovesSearched counts on as the moves are handed out
+  // Set when the node is the root: the moves come from the root list, not
+  // the picker, and the window is null at the root's alpha.
+  RootShare* Root;
   // Read at every node of every worker below the split point, and by the
   // waiting owner in its loop: apart from the lock the helpers take per move.
   alignas(CacheLine) std::atomic<bool> Aborted;
@@ -68,7 +72,8 @@ struct SplitPoint {
   alignas(CacheLine) std::atomic<std::uint32_t> Lock;
 
   static bool Offer(SplitPoint& sp, ChessGame& game, Worker& owner, PlyRecord& record, int ply, int best,
-                    Move bestMove, bool singularAllowed, int tbValue, const SplitNodeShape& shape);
+                    Move bestMove, bool singularAllowed, int tbValue, const SplitNodeShape& shape,
+                    RootShare* root = nullptr);
   static int MasterSearch(SplitPoint& sp, ChessGame& game, Worker& worker, Move& bestMove, bool& abort);
   static void SearchMoves(SplitPoint& sp, Worker& worker, bool& abort);
   // The node's next legal move, already made on the worker's board (undo
@@ -160,4 +165,5 @@ bool AllWorkersAwake();
 bool SomeWorkerMayHelp(Worker& owner);
 // Offers the node to idle workers; true when it was split and searched.
 bool SplitSearch(ChessGame& game, Worker& worker, PlyRecord& record, int ply, int& best, int& alpha,
-                 Move& bestMove, bool singularAllowed, int tbValue, bool& abort, const SplitNodeShape& shape);
+                 Move& bestMove, bool singularAllowed, int tbValue, bool& abort, const SplitNodeShape& shape,
+                 RootShare* root = nullptr);

@@ -1,11 +1,16 @@
 // The search on several workers: the same mates and tactics as on one,
 // legal moves and lines, no stop that nobody asked for, stops and thread
 // count changes that never hang, and the booking rules of a split point.
+#include <atomic>
 #include <chrono>
+#include <map>
+#include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "board_helpers.h"
 #include "engine/movegen.h"
 #include "engine/search.h"
 #include "engine/smp.h"
@@ -68,6 +73,81 @@ TEST_F(SmpTest, SplitSearchesFinishEveryIterationWithALegalLine) {
         EXPECT_GT(Statistics.Splits(), 0);
       } else {
         EXPECT_EQ(Statistics.Splits(), 0);
+      }
+    }
+  }
+}
+
+// Notes which threads talk to the front end about the root moves, and the
+// root moves refuted in each iteration, with the iteration's new lines.
+class RootReportFrontEnd : public SharedFrontEnd {
+public:
+  struct Iteration {
+    std::vector<Move> Refuted;
+    int NewLines = 0;   // '+' and '&': moves that got a line instead of a refutation
+    int FailHighs = 0;  // '+': each starts the moves again on a wider window
+  };
+
+  void SendCurrentMove(int, const Move*, int, int) override { NoteThread(); }
+  bool SendRefutation(const Move* moves, int) override {
+    NoteThread();
+    std::lock_guard<std::mutex> guard(Mutex);
+    Iterations.back().Refuted.push_back(moves[0]);
+    return false;
+  }
+  bool SendPv(int depth, char marker, int elapsed, int score) override {
+    NoteThread();
+    std::lock_guard<std::mutex> guard(Mutex);
+    if (marker == '.') {
+      Iterations.emplace_back();
+    } else {
+      ++Iterations.back().NewLines;
+      if (marker == '+') ++Iterations.back().FailHighs;
+    }
+    return RecordingFrontEnd::SendPv(depth, marker, elapsed, score);
+  }
+  void NoteThread() {
+    if (std::this_thread::get_id() != MainThread) Foreign.fetch_add(1);
+  }
+
+  std::thread::id MainThread = std::this_thread::get_id();
+  std::atomic<int> Foreign{0};
+  std::vector<Iteration> Iterations{1};
+};
+
+TEST_F(SmpTest, RootMovesSharedByTheWorkersAreEachSearchedOnceAPassAndReportedByTheMainThread) {
+  Settings::SplitDepth = 4;  // the root splits from the first iteration on
+  for (const int threads : {1, 4, 8}) {
+    for (const char* fen : SplitPositions) {
+      SCOPED_TRACE(std::to_string(threads) + " threads: " + fen);
+      ChessGame game = FromFen(fen);
+      std::set<std::string> legal;
+      for (const Move move : LegalMoves(game)) legal.insert(Text(game, move));
+      RootReportFrontEnd front;
+      front.Mode = ModeThinking;
+      front.BookMisses = 8;
+      ActiveFrontEnd = &front;
+      TranspositionTable::Clear();
+      ThinkOnThreads(game, threads, 7);
+      ActiveFrontEnd = &Shared;
+      ExpectLegalResult(game);
+      EXPECT_EQ(front.Foreign.load(), 0) << "a helper talked to the front end";
+      EXPECT_FALSE(front.SaidSmpBug());
+      // Seven finished iterations and the empty one after the last.
+      ASSERT_EQ(front.Iterations.size(), 8u);
+      for (std::size_t i = 0; i + 1 < front.Iterations.size(); ++i) {
+        SCOPED_TRACE("iteration " + std::to_string(i + 1));
+        const RootReportFrontEnd::Iteration& iteration = front.Iterations[i];
+        std::map<std::string, int> times;
+        for (const Move move : iteration.Refuted) {
+          const std::string text = Text(game, move);
+          EXPECT_TRUE(legal.count(text)) << text;
+          ++times[text];
+        }
+        // No move is searched twice in a pass, and every move is searched:
+        // refuted, or given a line of its own.
+        for (const auto& [text, count] : times) EXPECT_LE(count, 1 + iteration.FailHighs) << text;
+        EXPECT_GE(static_cast<int>(times.size()) + iteration.NewLines, static_cast<int>(legal.size()));
       }
     }
   }
