@@ -278,6 +278,7 @@ int SearchRoot(ChessGame& game, Worker& worker, int beta, int depthQ, int tbValu
         // found again by its word.
         for (int i = 0; i < list.Count; ++i)
           if (list.Moves[i] == cutMove) index = i;
+        assert(index >= 0);
         list.Cursor = 0;
         failedHighInSplit = true;
       }
