@@ -82,6 +82,26 @@ constexpr int RankMemoryDepth = 28;
 // for the time management.
 constexpr int ScoreDropMargin = 100;
 
+// The depth a root move is searched to. The root extends as a scout node
+// does: without the capture extension of PV nodes.
+int RootMoveDepth(ChessGame& game, Worker& worker, Move move, const UndoRecord& undo, bool inCheck, int depthQ,
+                  int moveNumber) {
+  bool reducible;
+  const int extension = GetExtension(ScoutNode, game, move, inCheck, depthQ - OnePly, 0, undo, &reducible, worker.Id);
+  if (moveNumber >= AllNodeMoveNumber) ++Statistics[worker.Id].AllNodeTotal;
+  return depthQ + extension - OnePly;
+}
+
+// A root move's null-window search at alpha. The nodes it costs order the
+// moves of the next iteration.
+int ScoutRootMove(ChessGame& game, Worker& worker, int index, int alpha, int depth, int childTb, bool* abort) {
+  SearchStatistics& stats = Statistics[worker.Id];
+  const std::uint64_t before = stats.InnerNodes + stats.QNodes;
+  const int score = -Search(ScoutNode, game, worker, 1, -alpha - 1, -alpha, depth, Settings::Singular, childTb, abort);
+  RootRecords[index].Nodes += stats.InnerNodes + stats.QNodes - before;
+  return score;
+}
+
 // The passes of the root loop, numbered for the root records' marks.
 constinit std::int32_t PassCount = 0;
 
@@ -136,7 +156,6 @@ void SearchRootShare(SplitPoint& sp, Worker& worker, bool& abort) {
   MoveList& list = *share.List;
   ChessGame game(sp.Board);
   Position& pos = game;
-  SearchStatistics& stats = Statistics[worker.Id];
   PlyStack& stack = worker.Stack();
   PlyRecord& own = stack.Records[0];
   // Any score above the alpha ends the stretch, so the alpha stays as it was.
@@ -163,16 +182,9 @@ void SearchRootShare(SplitPoint& sp, Worker& worker, bool& abort) {
     const Move move = list.Moves[index];
     own.CurrentMove = move;
     if (frontEnd) frontEnd->SendCurrentMove(share.DepthQ / OnePly, &move, moveNumber, Elapsed());
-    bool reducible;
-    const int extension =
-        GetExtension(ScoutNode, game, move, inCheck, share.DepthQ - OnePly, 0, undo, &reducible, worker.Id);
-    if (moveNumber >= AllNodeMoveNumber) ++stats.AllNodeTotal;
-    const int depth = share.DepthQ + extension - OnePly;
-    const std::uint64_t before = stats.InnerNodes + stats.QNodes;
+    const int depth = RootMoveDepth(game, worker, move, undo, inCheck, share.DepthQ, moveNumber);
     bool childAbort = false;
-    const int score = -Search(ScoutNode, game, worker, 1, -alpha - 1, -alpha, depth, Settings::Singular,
-                              NoTablebaseValue, &childAbort);
-    RootRecords[index].Nodes += stats.InnerNodes + stats.QNodes - before;
+    const int score = ScoutRootMove(game, worker, index, alpha, depth, NoTablebaseValue, &childAbort);
     pos.UnmakeMove(undo);
     if (childAbort || worker.ShouldStop()) {
       // The move is left unsearched for the owner's loop to take again.
@@ -310,13 +322,9 @@ int SearchRoot(ChessGame& game, Worker& worker, int beta, int depthQ, int tbValu
       }
     }
 
-    // Step 3. Extensions. The root extends as a scout node does: without the
-    // capture extension of PV nodes.
+    // Step 3. Extensions, as at every root move.
     const int moveNumber = ++searched;
-    bool reducible;
-    const int extension = GetExtension(ScoutNode, game, move, inCheck, depthQ - OnePly, 0, undo, &reducible, worker.Id);
-    if (moveNumber >= AllNodeMoveNumber) ++stats.AllNodeTotal;
-    const int depth = depthQ + extension - OnePly;
+    const int depth = RootMoveDepth(game, worker, move, undo, inCheck, depthQ, moveNumber);
 
     // Step 4. The first move on the full window; the others on a null window
     // at alpha, and only a fail high is searched again on the full window.
@@ -332,9 +340,7 @@ int SearchRoot(ChessGame& game, Worker& worker, int beta, int depthQ, int tbValu
       if (!failedHighInSplit) {
         TimeLimits::IterationUnfinished = false;
         TimeLimits::NewBestPending = false;
-        const std::uint64_t before = stats.InnerNodes + stats.QNodes;
-        score = -Search(ScoutNode, game, worker, 1, -alpha - 1, -alpha, depth, Settings::Singular, childTb, &abort);
-        RootRecords[index].Nodes += stats.InnerNodes + stats.QNodes - before;
+        score = ScoutRootMove(game, worker, index, alpha, depth, childTb, &abort);
       }
       if (!abort && !worker.ShouldStop()) {
         if (!failedHighInSplit && score <= alpha) {
