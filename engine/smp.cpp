@@ -55,6 +55,15 @@ void CopyRecords(const PlyStack& from, PlyStack& to, int plies) {
   }
 }
 
+// A worker's share of a split point's moves: the root's come from the root
+// list, every other node's from its picker.
+void SearchShare(SplitPoint& sp, Worker& worker, bool& abort) {
+  if (sp.Root)
+    SearchRootShare(sp, worker, abort);
+  else
+    SplitPoint::SearchMoves(sp, worker, abort);
+}
+
 // A waiting loop yields its processor once every 1024 pauses.
 constexpr unsigned YieldMask = 1023;
 
@@ -189,10 +198,7 @@ void Worker::JoinSplitPoint() {
     // as they are until every helper has left.
     CopyRecords(*sp->OwnerStack, Stack(), sp->Ply);
     bool abort = false;
-    if (sp->Root)
-      SearchRootShare(*sp, *this, abort);
-    else
-      SplitPoint::SearchMoves(*sp, *this, abort);
+    SearchShare(*sp, *this, abort);
     SpinLock(Lock);
   }
   LeaveSplitPoint();
@@ -511,10 +517,7 @@ int SplitPoint::MasterSearch(SplitPoint& sp, ChessGame& game, Worker& worker, Mo
   assert(worker.State.load(std::memory_order_relaxed) == WorkerBusy);
   ++worker.StackLevel;
   CopyRecords(*sp.OwnerStack, worker.Stack(), sp.Ply);
-  if (sp.Root)
-    SearchRootShare(sp, worker, abort);
-  else
-    SplitPoint::SearchMoves(sp, worker, abort);
+  SearchShare(sp, worker, abort);
   const int beta = sp.Record->Picker.Beta;
   if (!sp.Aborted.load(std::memory_order_acquire) && !worker.ShouldStop() && !abort) {
     // Waiting for the helpers, the owner is free to help them in turn.

@@ -47,8 +47,9 @@ struct SplitNodeShape {
 // A node searched by several workers: its owner's block, its ply record
 // (the shared picker and window) and position, and who helps. The lock
 // guards the helper map and count, the best score and move, the tablebase
-// reference, the shared picker and the move count; the node's alpha in the
-// record is read without it and written under it.
+// reference, the shared picker (or the root share's cursor) and the move
+// count; the node's alpha in the record is read without it and written
+// under it.
 struct SplitPoint {
   SplitPoint();
 
