@@ -147,8 +147,10 @@ TEST(OwnBookOracle, StatisticsEqualPgnExtract) {
   WriteJoined(joined, sources, 1);
   // Both sides read one text: pgn-extract's own main lines, in SAN.
   gamesdb_test::Run(extract + " --novars -s -o \"" + normal + "\" \"" + joined + "\" 2>/dev/null");
+  RETURN_IF_OPPONENT_CRASHED();
   std::ofstream(games, std::ios::binary) << WithResults(ReadText(normal));
   const std::string oracle = gamesdb_test::Run(extract + " --novars -s -Wuci --fencomments \"" + games + "\" 2>/dev/null");
+  RETURN_IF_OPPONENT_CRASHED();
   Expected expected;
   std::map<std::uint64_t, std::string> fens;
   std::map<std::uint64_t, int> reached;
@@ -241,10 +243,12 @@ TEST(OwnBookOracle, WeightsEqualPolyglotMakeBook) {
                     games = scratch.Path("games.pgn"), kept = scratch.Path("kept.pgn");
   WriteJoined(joined, sources, 1);
   gamesdb_test::Run(extract + " --novars -s -o \"" + normal + "\" \"" + joined + "\" 2>/dev/null");
+  RETURN_IF_OPPONENT_CRASHED();
   std::ofstream(games, std::ios::binary) << WithResults(ReadText(normal));
   // One text for both sides: SAN with the FEN after every move.
   const std::string text =
       gamesdb_test::Run(extract + " --novars -s --fencomments \"" + games + "\" 2>/dev/null");
+  RETURN_IF_OPPONENT_CRASHED();
   // Keep the games the database keeps (three moves or more) that never
   // repeat a position and start from the standard position.
   std::vector<std::string> blocks;
@@ -274,6 +278,7 @@ TEST(OwnBookOracle, WeightsEqualPolyglotMakeBook) {
   std::ofstream(kept, std::ios::binary) << keptText;
   const std::string said = gamesdb_test::Run(polyglot + " make-book -pgn \"" + kept + "\" -bin \"" +
                                              scratch.Path("kept.bin") + "\" -min-game 1 2>&1");
+  RETURN_IF_OPPONENT_CRASHED();
   const auto weights = ScanPolyglotBook(scratch.Path("kept.bin"));
   ASSERT_GT(weights.size(), 100u) << said;
 

@@ -17,6 +17,7 @@
 #include "books/polyglot.h"
 #include "books/polyglot_fixture.h"
 #include "games/gameboard.h"
+#include "other_program.h"
 #include "shared_data.h"
 #include "support/scratch_directory.h"
 
@@ -34,15 +35,7 @@ constexpr const char* EcoPgn = "/usr/share/pgn-extract/eco.pgn";
     GTEST_SKIP() << "not installed: " << (path);                                 \
   }
 
-std::string RunCommand(const std::string& command) {
-  std::string output;
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-  if (!pipe) return output;
-  char buffer[65536];
-  std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe.get())) > 0) output.append(buffer, n);
-  return output;
-}
+std::string RunCommand(const std::string& command) { return RunOtherProgram(command); }
 
 // Every position of a PGN file as pgn-extract writes it after each move:
 // the FEN and the Polyglot key in two comments.
@@ -112,6 +105,7 @@ TEST(PolyglotKey, AgreesWithPgnExtractOnEveryEcoPosition) {
   REQUIRE_INSTALLED(PgnExtract);
   REQUIRE_INSTALLED(EcoPgn);
   const auto positions = EcoPositions();
+  RETURN_IF_OPPONENT_CRASHED();
   ASSERT_GT(positions.size(), 5000u);
   int wrong = 0;
   for (const auto& [fen, key] : positions) {
@@ -134,6 +128,7 @@ TEST(PolyglotKey, AgreesWithPgnExtractOnThePychessGames) {
       checked++;
       if (PolyglotKeyOf(fen.c_str()) != key && ++wrong < 10) ADD_FAILURE() << fen << " should key " << std::hex << key;
     }
+    RETURN_IF_OPPONENT_CRASHED();
   }
   EXPECT_EQ(wrong, 0);
   EXPECT_GT(checked, 1000u);
@@ -427,6 +422,7 @@ TEST_F(DebianBookTest, BinarySearchEqualsAPlainScan) {
   REQUIRE_INSTALLED(PgnExtract);
   REQUIRE_INSTALLED(EcoPgn);
   auto positions = EcoPositions();
+  RETURN_IF_OPPONENT_CRASHED();
   ASSERT_GT(positions.size(), 5000u);
   positions.emplace_back(StartFen, PolyglotKeyOf(StartFen));
   const auto scan = ScanPolyglotBook(DebianBook);
@@ -485,6 +481,7 @@ TEST_F(PolyglotBookTest, BooksThePolyglotToolBuilds) {
   const std::string bin = Scratch.Path("games.bin");
   RunCommand(std::string(PolyglotTool) + " make-book -pgn " + Scratch.Path("games.pgn") + " -bin " + bin +
              " -min-game 1 >/dev/null 2>&1");
+  RETURN_IF_OPPONENT_CRASHED();
   BookPolyglot book;
   ASSERT_FALSE(book.Open(bin.c_str(), false));
   int checked = 0;
@@ -493,6 +490,7 @@ TEST_F(PolyglotBookTest, BooksThePolyglotToolBuilds) {
     const std::string listing = Scratch.Path(std::string(colour) + ".txt");
     RunCommand(std::string(PolyglotTool) + " dump-book -bin " + bin + " -color " + colour + " -out " + listing +
                " >/dev/null 2>&1");
+    RETURN_IF_OPPONENT_CRASHED();
     std::ifstream in(listing);
     std::string line;
     while (std::getline(in, line)) {

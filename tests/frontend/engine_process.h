@@ -114,6 +114,7 @@ public:
   // when it had to be killed or ended by a signal.
   int Finish(int timeoutMs = 30000) {
     CloseInput();
+    if (Reaped) return Killed || !WIFEXITED(Status) ? -1 : WEXITSTATUS(Status);
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     int status = 0;
     while (waitpid(Pid, &status, WNOHANG) == 0) {
@@ -121,6 +122,8 @@ public:
         kill(Pid, SIGKILL);
         waitpid(Pid, &status, 0);
         Reaped = true;
+        Killed = true;
+        Status = status;
         return -1;
       }
       // Keep the pipe drained, so that a program still writing can finish.
@@ -132,7 +135,24 @@ public:
       }
     }
     Reaped = true;
+    Status = status;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  // True when the program has ended by a signal of its own (a crash, not
+  // our kill after a time-out). The program's output having ended, its end is
+  // awaited for up to a second.
+  bool Crashed() {
+    for (int waited = 0; !Reaped && waited < 100; waited++) {
+      int status = 0;
+      if (waitpid(Pid, &status, WNOHANG) == Pid) {
+        Reaped = true;
+        Status = status;
+        break;
+      }
+      usleep(10000);
+    }
+    return Reaped && WIFSIGNALED(Status) && !Killed;
   }
 
   // Every line read so far, for failure messages.
@@ -147,6 +167,8 @@ private:
   int Input = -1;
   int Output = -1;
   bool Reaped = false;
+  bool Killed = false;  // by us, after a time-out
+  int Status = 0;       // the wait status, once reaped
   std::string Pending;
   std::vector<std::string> Transcript;
 };

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "games/gamesdb.h"
+#include "other_program.h"
 #include "record_helpers.h"
 #include "shared_data.h"
 
@@ -73,17 +74,9 @@ inline void WriteJoined(const std::string& target, const std::vector<fs::path>& 
   for (int i = 0; i < times; i++) out << once;
 }
 
-// The output of a command.
-inline std::string Run(const std::string& command) {
-  std::string output;
-  std::FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return output;
-  char chunk[4096];
-  std::size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) output.append(chunk, got);
-  pclose(pipe);
-  return output;
-}
+// The output of a command that runs another program (see other_program.h:
+// check for a skip after it).
+inline std::string Run(const std::string& command) { return RunOtherProgram(command); }
 
 inline std::string TagValue(const TagList& tags, int id) {
   const GameTag* tag = tags.Find(id);

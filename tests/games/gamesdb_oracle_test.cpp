@@ -158,12 +158,14 @@ TEST_F(GamesDatabaseOracle, EcoGamesFoundByPositionAreThoseOfPgnExtract) {
   for (const char* fen : fens) {
     SCOPED_TRACE(fen);
     const auto expected = ExtractedMainLines(std::string("-Tf\"") + fen + "\"", eco, fen);
+    RETURN_IF_OPPONENT_CRASHED();
     EXPECT_FALSE(expected.empty());
     EXPECT_EQ(Found(fen), expected);
   }
   // By Polyglot key: 823c9b50fd114196 is the position after 1. e4.
   const char* afterE4 = "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq -";
   const auto byKey = ExtractedMainLines("-H823c9b50fd114196", eco, afterE4);
+  RETURN_IF_OPPONENT_CRASHED();
   const auto found = Found(afterE4);
   EXPECT_EQ(found, byKey);
   EXPECT_GT(found.size(), 1100u);
@@ -203,6 +205,7 @@ TEST_F(GamesDatabaseOracle, PychessGamesFoundByPositionAreThoseOfPgnExtract) {
   for (const std::string& fen : fens) {
     SCOPED_TRACE(fen);
     const auto expected = ExtractedMainLines("-Tf\"" + fen + "\"", pgn, fen);
+    RETURN_IF_OPPONENT_CRASHED();
     EXPECT_EQ(Found(fen), expected);
     compared++;
   }

@@ -14,6 +14,7 @@
 
 #include "games/compact.h"
 #include "record_helpers.h"
+#include "other_program.h"
 #include "shared_data.h"
 #include "support/binfile.h"
 #include "support/scratch_directory.h"
@@ -65,15 +66,8 @@ struct ExtractedGame {
 // The games pgn-extract writes with -Wuci: tag lines, then the moves.
 std::vector<ExtractedGame> RunPgnExtract(const std::string& arguments, const fs::path& file) {
   std::string command = PgnExtract() + " " + arguments + " -Wuci -C -N \"" + file.string() + "\" 2>/dev/null";
-  std::FILE* pipe = popen(command.c_str(), "r");
   std::vector<ExtractedGame> games;
-  if (!pipe) return games;
-  std::string output;
-  char chunk[4096];
-  std::size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) output.append(chunk, got);
-  pclose(pipe);
-  std::istringstream lines(output);
+  std::istringstream lines(RunOtherProgram(command));
   std::string line;
   bool inMoves = false;
   while (std::getline(lines, line)) {
@@ -187,6 +181,7 @@ TEST_F(PgnOracle, EcoFileMainLinesAndOpeningTagsEqualPgnExtracts) {
   fs::path eco = "/usr/share/pgn-extract/eco.pgn";
   REQUIRE_PATH(eco, "eco.pgn of pgn-extract");
   std::vector<ExtractedGame> expected = RunPgnExtract("-pl3 -V", eco);
+  RETURN_IF_OPPONENT_CRASHED();
   int errors = 0, shortGames = 0;
   auto games = ReadAll(eco, errors, shortGames);
   EXPECT_EQ(errors, 0);
@@ -219,6 +214,7 @@ TEST_F(PgnOracle, PychessFilesMainLinesEqualPgnExtracts) {
     std::vector<ExtractedGame> expected;
     for (ExtractedGame& game : RunPgnExtract("--novars", file))
       if (game.Moves.size() >= 3) expected.push_back(std::move(game));
+    RETURN_IF_OPPONENT_CRASHED();
     int errors = 0, shortGames = 0;
     auto games = ReadAll(file, errors, shortGames);
     totalErrors += errors;

@@ -19,6 +19,7 @@
 #include "engine/board_helpers.h"
 #include "engine/movetext.h"
 #include "game_board_helpers.h"
+#include "other_program.h"
 #include "shared_data.h"
 #include "support/capture.h"
 
@@ -211,12 +212,8 @@ TEST(GameBoardPlayouts, SanMatchesPgnExtract) {
 
   const std::string command = program + " -s --nochecks -w100000 -o " + (directory / "san.pgn") + " " +
                               (directory / "games.pgn") + " 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
-  std::string diagnostics;
-  char buffer[256];
-  while (std::fgets(buffer, sizeof buffer, pipe)) diagnostics += buffer;
-  pclose(pipe);
+  const std::string diagnostics = RunOtherProgram(command);
+  RETURN_IF_OPPONENT_CRASHED();
   // Games cut off at a mate carry "*" and earn a warning; a move the oracle
   // could not play would show here.
   EXPECT_EQ(diagnostics.find("Failed"), std::string::npos) << diagnostics;

@@ -18,6 +18,7 @@ TEST(ProbeOracle, WdlAndDtzAgreeWithFathomOnEveryTable) {
       std::string fen;
       if (!RandomFen(name, random, fen)) continue;
       const OracleResult oracle = AskFathom(fen);
+      RETURN_IF_OPPONENT_CRASHED();
       if (!oracle.Valid) continue;
       ChessGame game;
       ASSERT_FALSE(game.SetFEN(fen.c_str())) << fen;

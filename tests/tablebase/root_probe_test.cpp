@@ -35,6 +35,7 @@ TEST(RootProbe, KeepsTheMovesThatKeepTheResultAsFathomListsThem) {
       std::string fen;
       if (!RandomFen(name, random, fen)) continue;
       const OracleResult oracle = AskFathom(fen);
+      RETURN_IF_OPPONENT_CRASHED();
       if (!oracle.Valid) continue;
       ChessGame game;
       ASSERT_FALSE(game.SetFEN(fen.c_str()));

@@ -16,6 +16,7 @@
 #include "engine/game.h"
 #include "engine/movetext.h"
 #include "engine/root.h"
+#include "other_program.h"
 #include "shared_data.h"
 #include "tablebase/probe.h"
 #include "tablebase/registry.h"
@@ -155,12 +156,9 @@ inline OracleResult AskFathom(const std::string& fen) {
   OracleResult result;
   const std::string command =
       std::string(FathomProgram) + " --path='" + SharedTablesPath() + "' '" + fen + "' 2>/dev/null";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return result;
+  std::istringstream output(RunOtherProgram(command));
   std::map<std::string, std::string> tags;
-  char line[4096];
-  while (std::fgets(line, sizeof line, pipe)) {
-    std::string text(line);
+  for (std::string text; std::getline(output, text);) {
     if (text.size() < 4 || text[0] != '[') continue;
     const auto space = text.find(' ');
     const auto open = text.find('"');
@@ -168,7 +166,6 @@ inline OracleResult AskFathom(const std::string& fen) {
     if (space == std::string::npos || open == std::string::npos || close <= open) continue;
     tags[text.substr(1, space - 1)] = text.substr(open + 1, close - open - 1);
   }
-  pclose(pipe);
   static const std::map<std::string, int> wdlValues = {
       {"Loss", -2}, {"BlessedLoss", -1}, {"Draw", 0}, {"CursedWin", 1}, {"Win", 2}};
   const auto wdl = wdlValues.find(tags["WDL"]);
