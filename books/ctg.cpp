@@ -7,10 +7,10 @@
 #include <array>
 #include <cctype>
 #include <cstring>
-#include <fstream>
 #include <vector>
 
 #include "support/output.h"
+#include "support/platform.h"
 
 CTGReader GlobalCTGReader;
 
@@ -143,16 +143,15 @@ bool CompanionName(const std::string& name, char letter, std::string& companion)
   return true;
 }
 
-// Reads n bytes at offset; false on any shortfall.
+// Reads n bytes at offset; false on any shortfall. Only a regular file is
+// read: a FIFO named like a book would hold the look-up, and with it
+// start-up or the search, for ever.
 bool ReadAt(const std::string& fileName, std::uint64_t offset, void* buffer, std::size_t n) {
-  std::ifstream file(fileName, std::ios::binary);
-  if (!file) return false;
-  file.seekg(0, std::ios::end);
-  const std::streamoff size = file.tellg();
-  if (size < 0 || offset > static_cast<std::uint64_t>(size) || static_cast<std::uint64_t>(size) - offset < n) return false;
-  file.seekg(static_cast<std::streamoff>(offset));
-  file.read(static_cast<char*>(buffer), static_cast<std::streamsize>(n));
-  return static_cast<std::size_t>(file.gcount()) == n;
+  RegularFileReader file;
+  if (file.Open(fileName.c_str())) return false;
+  const std::uint64_t size = file.Size();
+  if (offset > size || size - offset < n) return false;
+  return !file.ReadAt(offset, buffer, n);
 }
 
 std::uint32_t BigEndian(const std::uint8_t* bytes, int width) {

@@ -4,8 +4,6 @@
 
 #include <algorithm>
 #include <cinttypes>
-#include <filesystem>
-#include <system_error>
 
 #include "books/polyglotrandom.h"
 #include "support/output.h"
@@ -95,12 +93,12 @@ bool BookPolyglot::Create(const char*) {
 
 bool BookPolyglot::Open(const char* fileName, bool) {
   name = fileName ? fileName : "";
-  std::error_code error;
-  if (name.empty() || !std::filesystem::is_regular_file(name, error)) return true;
-  const std::uintmax_t size = std::filesystem::file_size(name, error);
-  if (error || size < EntrySize || size % EntrySize != 0) return true;
-  file.open(name, std::ios::binary);
-  if (!file) return true;
+  if (name.empty() || file.Open(name.c_str())) return true;
+  const std::uint64_t size = file.Size();
+  if (size < EntrySize || size % EntrySize != 0) {
+    file.Close();
+    return true;
+  }
   entryCount = size / EntrySize;
   open = 1;
   return false;
@@ -119,9 +117,7 @@ std::uint64_t BookPolyglot::ComputeKey(const GameBoard& board) {
   return result;
 }
 
-bool BookPolyglot::ReadEntry(BookPolyglotEntry& entry) {
-  unsigned char bytes[EntrySize];
-  if (!file.read(reinterpret_cast<char*>(bytes), EntrySize)) return true;
+bool BookPolyglot::DecodeEntry(const unsigned char (&bytes)[EntrySize], BookPolyglotEntry& entry) {
   auto bigEndian = [&](int offset, int width) {
     std::uint64_t value = 0;
     for (int i = 0; i < width; i++) value = (value << 8) | bytes[offset + i];
@@ -146,9 +142,8 @@ bool BookPolyglot::ReadEntry(BookPolyglotEntry& entry) {
 }
 
 bool BookPolyglot::ReadEntryAt(std::uint64_t index, BookPolyglotEntry& entry) {
-  file.clear();
-  file.seekg(static_cast<std::streamoff>(index * EntrySize));
-  return !file || ReadEntry(entry);
+  unsigned char bytes[EntrySize];
+  return file.ReadAt(index * EntrySize, bytes, EntrySize) || DecodeEntry(bytes, entry);
 }
 
 BookPosition* BookPolyglot::GetBookPosition(const GameBoard& board) {

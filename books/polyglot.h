@@ -5,10 +5,10 @@
 #pragma once
 
 #include <cstdint>
-#include <fstream>
 #include <string>
 
 #include "books/book.h"
+#include "support/platform.h"
 
 class BookPolyglotEntry : public BookEntry {
 public:
@@ -72,9 +72,9 @@ public:
 
   // The Polyglot key of the board's position.
   static std::uint64_t ComputeKey(const GameBoard& board);
-  // Reads the entry at the file's current place; true on failure (a short
-  // read, or a promotion value that names no piece).
-  bool ReadEntry(BookPolyglotEntry& entry);
+  // The entry of the format's 16 bytes; true when its promotion value names
+  // no piece.
+  static bool DecodeEntry(const unsigned char (&bytes)[EntrySize], BookPolyglotEntry& entry);
 
   std::uint64_t key = 0;  // of the last position looked up
   std::int32_t randomness = 0;
@@ -86,6 +86,8 @@ public:
 private:
   bool ReadEntryAt(std::uint64_t index, BookPolyglotEntry& entry);
 
-  std::ifstream file;
+  // Opened only when it is a regular file: a FIFO named like the book must
+  // not hold start-up.
+  RegularFileReader file;
   std::uint64_t entryCount = 0;
 };

@@ -11,6 +11,8 @@
 #include <climits>
 #include <cstring>
 
+#include "support/platform.h"
+
 namespace {
 
 // Offsets the stream back end can hold in a FilePos: its positions are 32-bit.
@@ -69,7 +71,7 @@ bool BinFile::Open(const char* name, int flags) {
     mode[length++] = 'r';
   if (flags & BinFileUpdate) mode[length++] = '+';
   if (flags & BinFileBinary) mode[length++] = 'b';
-  Stream = std::fopen(name, mode);
+  Stream = OpenRegularStream(name, mode);
   return Stream == nullptr;
 }
 
@@ -290,10 +292,7 @@ BinFile64::~BinFile64() {
 }
 
 bool BinFile64::OpenDescriptor(const char* name, int access) {
-  int descriptor;
-  do {
-    descriptor = ::open(name, access | O_LARGEFILE | O_CLOEXEC, 0666);
-  } while (descriptor < 0 && errno == EINTR);
+  const int descriptor = OpenRegularFile(name, access | O_LARGEFILE);
   if (descriptor < 0) return true;
   Descriptor = descriptor;
   Opened = true;
@@ -466,7 +465,7 @@ bool BinFile64::Truncate() {
 }
 
 bool SyncFileToDisk(const char* name) {
-  int descriptor = ::open(name, O_RDONLY | O_LARGEFILE | O_CLOEXEC);
+  int descriptor = OpenRegularFile(name, O_RDONLY | O_LARGEFILE);
   if (descriptor < 0) return true;
   bool failed = ::fsync(descriptor) != 0;
   if (::close(descriptor) != 0) failed = true;

@@ -11,15 +11,11 @@
 #include <cstdio>
 #include <thread>
 
+#include "support/platform.h"
+
 namespace {
 
-int OpenForWriting(const std::string& name) {
-  int descriptor;
-  do {
-    descriptor = ::open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-  } while (descriptor < 0 && errno == EINTR);
-  return descriptor;
-}
+int OpenForWriting(const std::string& name) { return OpenRegularFile(name.c_str(), O_WRONLY | O_CREAT); }
 
 // The lock belongs to the file the descriptor holds; when another program
 // renamed that file into place meanwhile, the name now stands for a

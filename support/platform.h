@@ -1,12 +1,15 @@
 // The operating-system services of the support library, on POSIX: events,
-// threads and processor placement, NUMA discovery, priority, CPU features and
-// standard-input polling. Every system call of those services lives here.
+// threads and processor placement, NUMA discovery, priority, CPU features,
+// opening data files and standard-input polling. Every system call of those
+// services lives here.
 #pragma once
 
 #include <pthread.h>
 
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <mutex>
 
 // An auto-reset event: a signal persists until exactly one wait consumes it,
@@ -87,6 +90,45 @@ void SleepMilliseconds(int ms);
 enum class NewFileResult { Created, Exists, Failed };
 NewFileResult CreateNewFile(const char* name);
 bool FileExists(const char* name);
+
+// Every data file the program reads or writes (books, games databases,
+// indexes, the learning file, the log) is opened here, and only a regular
+// file is ever opened. A FIFO of the name would hold the open, or the first
+// read, until some other program writes to it, that is for ever at start-up;
+// a device such as /dev/zero never ends. Either is refused at once, as is a
+// directory.
+//
+// flags are open(2)'s (O_RDONLY, O_RDWR, O_WRONLY, O_CREAT, O_TRUNC,
+// O_APPEND); O_TRUNC empties the file only once it is known to be a regular
+// file. The descriptor, or -1 when the file cannot be opened so or is not a
+// regular file.
+int OpenRegularFile(const char* name, int flags);
+// The same as a C stream, with fopen's modes ("r", "r+b", "w+b", "a", ...);
+// null on failure.
+std::FILE* OpenRegularStream(const char* name, const char* mode);
+void CloseDescriptor(int descriptor);
+
+// A regular file opened for reading at given offsets, closed with the object.
+class RegularFileReader {
+public:
+  RegularFileReader() = default;
+  ~RegularFileReader() { Close(); }
+  RegularFileReader(const RegularFileReader&) = delete;
+  RegularFileReader& operator=(const RegularFileReader&) = delete;
+
+  // True on failure (no such file, or not a regular file).
+  bool Open(const char* name);
+  void Close();
+  bool IsOpen() const { return Descriptor >= 0; }
+  // The size when it was opened.
+  std::uint64_t Size() const { return Length; }
+  // Reads n bytes at offset; true when fewer are there.
+  bool ReadAt(std::uint64_t offset, void* buffer, std::size_t n) const;
+
+private:
+  int Descriptor = -1;
+  std::uint64_t Length = 0;
+};
 // An advisory lock held for as long as the returned descriptor stays open:
 // the file is opened for writing and locked without waiting. Busy: another
 // program holds the lock; Failed: the file cannot be opened for writing.

@@ -102,15 +102,10 @@ void PutName(std::vector<std::uint8_t>& image, int offset, const char* name) {
 }
 
 bool ReadWholeFile(const std::string& name, std::vector<std::uint8_t>& image) {
-  std::FILE* file = std::fopen(name.c_str(), "rb");
-  if (!file) return true;
-  image.clear();
-  std::uint8_t buffer[4096];
-  std::size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) image.insert(image.end(), buffer, buffer + got);
-  const bool failed = std::ferror(file) != 0;
-  std::fclose(file);
-  return failed;
+  RegularFileReader file;
+  if (file.Open(name.c_str())) return true;
+  image.assign(static_cast<std::size_t>(file.Size()), 0);
+  return file.ReadAt(0, image.data(), image.size());
 }
 
 void CopyName(char* target, const char* source) {

@@ -3,11 +3,13 @@
 // searches, castling answered in the protocol's form, and a finished game
 // offered to the books.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -217,5 +219,155 @@ TEST_F(BookSessionTest, ConsoleBookCommand) {
   EXPECT_EQ(engine.Finish(), 0);
   EXPECT_FALSE(std::filesystem::exists(Scratch / "missing.bdf"));
 }
+
+// A file of a book's set that is not a regular file: a FIFO that no one
+// writes, or a link to /dev/zero, which never ends. Either must leave the book
+// refused (or the part of it that needs the file), the engine answering, and
+// no byte of the other files changed.
+enum class Hostile { Fifo, ZeroDevice };
+
+struct HostileFileCase {
+  const char* Name;
+  const char* Keyword;   // the configuration line that names the book
+  const char* Book;      // the name on that line, in the scratch directory
+  const char* Replaced;  // the file of the set that is not a regular file
+  Hostile Kind;
+  bool BookFails;  // else the book opens without the file and answers b2b3
+};
+
+const HostileFileCase HostileFileCases[] = {
+    {"OwnSettingsFifo", "bookfile", "own", "own.bdf", Hostile::Fifo, true},
+    {"OwnSettingsZeroDevice", "bookfile", "own", "own.bdf", Hostile::ZeroDevice, true},
+    {"OwnPositionsFifo", "bookfile", "own", "own.bpf", Hostile::Fifo, true},
+    {"OwnPositionsZeroDevice", "bookfile", "own", "own.bpf", Hostile::ZeroDevice, true},
+    {"OwnPositionIndexFifo", "bookfile", "own", "own.bpi", Hostile::Fifo, true},
+    {"OwnProcessedSetFifo", "bookfile", "own", "own.bdd", Hostile::Fifo, true},
+    {"OwnGamesHeaderFifo", "bookfile", "own", "owngames.fdb", Hostile::Fifo, true},
+    {"OwnGamesRecordsFifo", "bookfile", "own", "owngames.fgf", Hostile::Fifo, true},
+    {"OwnGamesOffsetsFifo", "bookfile", "own", "owngames.fgr", Hostile::Fifo, true},
+    // A games database goes on without a position index it cannot open.
+    {"OwnGamesPositionIndexFifo", "bookfile", "own", "owngames.fpi", Hostile::Fifo, false},
+    {"BigDatabaseRecordsFifo", "bookfile", "own", "big.fgf", Hostile::Fifo, true},
+    {"BigDatabasePositionIndexFifo", "bookfile", "own", "big.fpi", Hostile::Fifo, false},
+    {"CtgPagesFifo", "bookctg", "fixture.ctg", "fixture.ctg", Hostile::Fifo, true},
+    {"CtgPagesZeroDevice", "bookctg", "fixture.ctg", "fixture.ctg", Hostile::ZeroDevice, true},
+    {"CtgIndexFifo", "bookctg", "fixture.ctg", "fixture.cto", Hostile::Fifo, true},
+    {"CtgBoundsFifo", "bookctg", "fixture.ctg", "fixture.ctb", Hostile::Fifo, true},
+    // The search driver's CTG book is first read at the first search.
+    {"CtgSettingPagesFifo", "ctgbook", "fixture.ctg", "fixture.ctg", Hostile::Fifo, true},
+    {"CtgSettingBoundsFifo", "ctgbook", "fixture.ctg", "fixture.ctb", Hostile::Fifo, true},
+    {"PolyglotFifo", "bookpoly", "book.bin", "book.bin", Hostile::Fifo, true},
+    {"PolyglotZeroDevice", "bookpoly", "book.bin", "book.bin", Hostile::ZeroDevice, true},
+};
+
+void PrintTo(const HostileFileCase& row, std::ostream* out) { *out << row.Name; }
+
+class HostileBookFileTest : public ::testing::TestWithParam<HostileFileCase> {
+protected:
+  void SetUp() override { ASSERT_TRUE(Scratch.Ready()); }
+
+  // An own book whose one move is b2b3, with a big database and an
+  // own-games database, both with a position index; and a CTG book of e2e4.
+  void BuildBooks() {
+    GamesDatabase big;
+    ASSERT_FALSE(big.Create(Scratch / "big", true, false));
+    ASSERT_FALSE(big.Close());
+    const std::string name = Scratch / "own";
+    {
+      BookQuelm book;
+      ASSERT_FALSE(book.Create(name.c_str())) << book.Header.ErrorText;
+      GameBoard start;
+      GameMove move;
+      ASSERT_FALSE(book.UpdateMoveNag(start, move.FromText("b2b3"), 100));
+      ASSERT_FALSE(book.SetDatabase("big"));
+      ASSERT_FALSE(book.SetOwnDatabase("owngames"));
+      ASSERT_FALSE(book.Close());
+    }
+    {
+      BookQuelm book;  // a writable open makes the processed set
+      ASSERT_FALSE(book.Open(name.c_str(), true)) << book.Header.ErrorText;
+    }
+    for (const char* file : {"own.bdf", "own.bpf", "own.bpi", "own.bdd", "big.fgf", "big.fpi", "owngames.fdb",
+                             "owngames.fgf", "owngames.fgr", "owngames.fpi"})
+      ASSERT_TRUE(std::filesystem::is_regular_file(Scratch / file)) << file;
+    const std::string ctg = Scratch / "fixture.ctg";
+    ASSERT_TRUE(WriteCtgBook(ctg, {{StartFen, {{0x5F, 0}}}}));
+  }
+
+  void Replace(const std::string& file, Hostile kind) {
+    const std::string path = Scratch / file;
+    std::filesystem::remove(path);
+    if (kind == Hostile::Fifo)
+      ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    else
+      std::filesystem::create_symlink("/dev/zero", path);
+  }
+
+  // The bytes of every regular file of the book sets.
+  std::map<std::string, std::string> Snapshot() const {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(Scratch.Path))
+      if (entry.is_regular_file()) files[entry.path().filename().string()] = ReadWholeFile(entry.path().string());
+    return files;
+  }
+
+  // The files of the snapshot that are gone or changed since.
+  std::vector<std::string> ChangedSince(const std::map<std::string, std::string>& before) const {
+    const auto now = Snapshot();
+    std::vector<std::string> changed;
+    for (const auto& [name, bytes] : before) {
+      const auto found = now.find(name);
+      if (found == now.end() || found->second != bytes) changed.push_back(name);
+    }
+    return changed;
+  }
+
+  TemporaryDirectory Scratch;
+};
+
+TEST_P(HostileBookFileTest, IsRefusedWithoutHoldingTheEngineOrChangingTheBook) {
+  const HostileFileCase& row = GetParam();
+  BuildBooks();
+  Replace(row.Replaced, row.Kind);
+  const auto before = Snapshot();
+  const std::string book = Scratch / row.Book;
+  std::ofstream(Scratch / "books.ini") << row.Keyword << " " << book << "\n";
+  // A program that reads /dev/zero into memory must meet a limit long
+  // before the machine does. The 32-bit program has its own; the sanitizers
+  // need their address space.
+  std::string program = AbsoluteProgram();
+  std::vector<std::string> arguments = {"books"};
+#ifndef __SANITIZE_ADDRESS__
+  if (sizeof(void*) == 8) {
+    arguments = {"-c", "ulimit -v 4000000 && exec \"$0\" \"$@\"", program, "books"};
+    program = "/bin/sh";
+  }
+#endif
+  EngineProcess engine(program, arguments, Scratch.Path.string(), Scratch / "stderr");
+  ASSERT_TRUE(engine.Started());
+  engine.Send("uci");
+  ASSERT_TRUE(engine.ReadUntil("uciok", 20000)) << "start-up holds; transcript:\n" << engine.TranscriptText();
+  engine.Send("position startpos");
+  engine.Send("go depth 1");
+  const auto best = engine.ReadUntil("bestmove", 20000);
+  ASSERT_TRUE(best) << "the search holds; transcript:\n" << engine.TranscriptText();
+  engine.Send("quit");
+  EXPECT_EQ(engine.Finish(20000), 0);
+
+  const std::string transcript = engine.TranscriptText();
+  const bool listed = std::string(row.Keyword) != "ctgbook";
+  const std::string failed = "info string Opening book '" + book + "' failed\n";
+  EXPECT_EQ(transcript.find(failed) != std::string::npos, listed && row.BookFails) << transcript;
+  if (row.BookFails) {
+    EXPECT_EQ(transcript.find("book move"), std::string::npos) << transcript;
+  } else {
+    EXPECT_NE(transcript.find("info string Using opening book '" + book + "'\n"), std::string::npos) << transcript;
+    EXPECT_EQ(best->substr(0, 13), "bestmove b2b3") << transcript;
+  }
+  EXPECT_EQ(ChangedSince(before), std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryFileOfTheSets, HostileBookFileTest, ::testing::ValuesIn(HostileFileCases),
+                         [](const ::testing::TestParamInfo<HostileFileCase>& info) { return info.param.Name; });
 
 }  // namespace

@@ -72,6 +72,7 @@ inline bool WriteCtgBook(const std::string& ctgPath, const std::vector<CtgFixtur
   for (std::uint32_t slot = 0; slot < Slots; slot++) {
     PutBigEndian(cto, slot, 4);  // page number = slot
     std::vector<std::uint8_t> page;
+    page.reserve(CTGReader::PageSize);
     PutBigEndian(page, counts[slot], 2);
     page.push_back(0);
     page.push_back(0);

@@ -1,8 +1,10 @@
 #include "support/binfile.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -190,6 +192,21 @@ TEST_P(BinFileBackends, MissingFileFailsAndLeavesTheObjectClosed) {
   EXPECT_TRUE(File->Open(Scratch.Path("absent.bin").c_str(), BinFileBinary));
   EXPECT_FALSE(File->IsOpen());
   EXPECT_TRUE(File->Open(nullptr, BinFileBinary));
+}
+
+// A FIFO would hold the first read for ever, and a device never ends: both
+// back ends open regular files only, for reading and for updating.
+TEST_P(BinFileBackends, AFifoOrADeviceIsRefused) {
+  const std::string fifo = Scratch.Path("fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  // Updating opens a FIFO at once, so the old open could not wait here.
+  EXPECT_TRUE(File->Open(fifo.c_str(), ReadWriteExisting));
+  EXPECT_FALSE(File->IsOpen());
+  for (int flags : {int{BinFileBinary}, ReadWriteExisting, BinFileBinary | BinFileAppend | BinFileWrite}) {
+    EXPECT_TRUE(File->Open("/dev/zero", flags)) << flags;
+    EXPECT_FALSE(File->IsOpen()) << flags;
+  }
+  EXPECT_TRUE(std::filesystem::is_fifo(fifo));
 }
 
 TEST_P(BinFileBackends, OperationsOnAClosedFileFailWithoutCrashing) {

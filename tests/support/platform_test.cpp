@@ -1,9 +1,13 @@
 #include "support/platform.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <future>
 #include <memory>
@@ -11,6 +15,7 @@
 #include <thread>
 
 #include "support/capture.h"
+#include "support/scratch_directory.h"
 
 namespace {
 
@@ -148,6 +153,111 @@ TEST(Affinity, CurrentMaskCanBeSetAgain) {
   ASSERT_NE(mask, 0u);
   EXPECT_FALSE(SetCurrentThreadAffinity(mask));
   EXPECT_EQ(CurrentThreadAffinity(), mask);
+}
+
+// Runs an open that must not wait: when it still waits after ten seconds
+// the test fails, and both ends of the FIFO are opened so that it returns.
+template <typename Open>
+auto WithoutWaiting(const std::string& fifo, Open open) {
+  std::packaged_task<decltype(open())()> task(open);
+  auto result = task.get_future();
+  std::thread worker(std::move(task));
+  if (result.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+    ADD_FAILURE() << "the open waits on the FIFO";
+    const int both = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK);
+    if (both >= 0) ::close(both);
+  }
+  worker.join();
+  return result.get();
+}
+
+class RegularFiles : public ::testing::Test {
+protected:
+  void SetUp() override {
+    ASSERT_TRUE(Scratch.Ready());
+    Scratch.WriteBytes("data.bin", {'a', 'b', 'c', 'd'});
+    ASSERT_EQ(mkfifo(Scratch.Path("fifo").c_str(), 0600), 0);
+    std::filesystem::create_directory(Scratch.Path("folder"));
+  }
+  ScratchDirectory Scratch;
+};
+
+// A FIFO, a device and a directory are refused in every mode, at once; the
+// regular file opens in every mode, and a missing one only when created.
+TEST_F(RegularFiles, OnlyARegularFileOpensWhateverTheMode) {
+  struct Case {
+    std::string Path;
+    bool Opens[3];  // read, read and write, write creating
+  };
+  const Case cases[] = {
+      {Scratch.Path("data.bin"), {true, true, true}},
+      {Scratch.Path("fifo"), {false, false, false}},
+      {"/dev/zero", {false, false, false}},
+      {"/dev/null", {false, false, false}},
+      {Scratch.Path("folder"), {false, false, false}},
+      {Scratch.Path("absent.bin"), {false, false, true}},
+  };
+  const int modes[] = {O_RDONLY, O_RDWR, O_WRONLY | O_CREAT};
+  for (const Case& row : cases) {
+    for (int m = 0; m < 3; m++) {
+      const int descriptor = WithoutWaiting(Scratch.Path("fifo"), [&] { return OpenRegularFile(row.Path.c_str(), modes[m]); });
+      EXPECT_EQ(descriptor >= 0, row.Opens[m]) << row.Path << " mode " << m;
+      CloseDescriptor(descriptor);
+    }
+  }
+  EXPECT_TRUE(std::filesystem::is_fifo(Scratch.Path("fifo")));
+  EXPECT_EQ(Scratch.ReadBytes("data.bin").size(), 4u);
+}
+
+TEST_F(RegularFiles, TruncationEmptiesOnlyTheRegularFileItOpens) {
+  EXPECT_LT(OpenRegularFile(Scratch.Path("fifo").c_str(), O_WRONLY | O_CREAT | O_TRUNC), 0);
+  const int descriptor = OpenRegularFile(Scratch.Path("data.bin").c_str(), O_RDWR | O_TRUNC);
+  ASSERT_GE(descriptor, 0);
+  // A regular file's reads and writes go on as with a plain open.
+  EXPECT_EQ(::fcntl(descriptor, F_GETFL) & O_NONBLOCK, 0);
+  EXPECT_EQ(::write(descriptor, "xy", 2), 2);
+  CloseDescriptor(descriptor);
+  EXPECT_EQ(Scratch.ReadBytes("data.bin"), (std::vector<unsigned char>{'x', 'y'}));
+}
+
+TEST_F(RegularFiles, StreamsTakeTheModesOfFopen) {
+  for (const char* mode : {"r", "rb", "r+b", "w", "a+"}) {
+    EXPECT_EQ(WithoutWaiting(Scratch.Path("fifo"), [&] { return OpenRegularStream(Scratch.Path("fifo").c_str(), mode); }),
+              nullptr)
+        << mode;
+    EXPECT_EQ(OpenRegularStream("/dev/zero", mode), nullptr) << mode;
+  }
+  std::FILE* append = OpenRegularStream(Scratch.Path("data.bin").c_str(), "a");
+  ASSERT_NE(append, nullptr);
+  std::fputs("e", append);
+  std::fclose(append);
+  std::FILE* read = OpenRegularStream(Scratch.Path("data.bin").c_str(), "rb");
+  ASSERT_NE(read, nullptr);
+  char text[8] = {};
+  EXPECT_EQ(std::fread(text, 1, sizeof text, read), 5u);
+  std::fclose(read);
+  EXPECT_STREQ(text, "abcde");
+  std::FILE* replace = OpenRegularStream(Scratch.Path("data.bin").c_str(), "w+b");
+  ASSERT_NE(replace, nullptr);
+  std::fclose(replace);
+  EXPECT_TRUE(Scratch.ReadBytes("data.bin").empty());
+}
+
+TEST_F(RegularFiles, ReaderReadsAtOffsetsInsideTheFileOnly) {
+  RegularFileReader reader;
+  for (const std::string& refused : {Scratch.Path("fifo"), std::string("/dev/zero"), Scratch.Path("folder")}) {
+    EXPECT_TRUE(WithoutWaiting(Scratch.Path("fifo"), [&] { return reader.Open(refused.c_str()); })) << refused;
+    EXPECT_FALSE(reader.IsOpen());
+  }
+  ASSERT_FALSE(reader.Open(Scratch.Path("data.bin").c_str()));
+  EXPECT_EQ(reader.Size(), 4u);
+  char bytes[3] = {};
+  EXPECT_FALSE(reader.ReadAt(1, bytes, 2));
+  EXPECT_STREQ(bytes, "bc");
+  EXPECT_TRUE(reader.ReadAt(3, bytes, 2));  // one byte short
+  EXPECT_TRUE(reader.ReadAt(~std::uint64_t{0}, bytes, 1));
+  reader.Close();
+  EXPECT_TRUE(reader.ReadAt(0, bytes, 1));
 }
 
 }  // namespace
