@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <limits>
 #include <new>
 #include <random>
 
@@ -28,6 +29,9 @@ std::uint32_t RandomDeviceAndClock() {
 // Texts of the messages file for Book::Display.
 constexpr int MessageBookOpen = 2080, MessageNoBook = 2081;
 
+// A count of games as the scores use it: never below zero.
+std::int64_t Games(std::int32_t count) { return std::max<std::int64_t>(count, 0); }
+
 }  // namespace
 
 std::uint32_t (*BookSeedSource)() = RandomDeviceAndClock;
@@ -45,20 +49,25 @@ bool BookEntry::SetOwn(std::int32_t, std::int32_t, std::int32_t, std::int32_t) {
 
 int BookEntry::Score(int weightDB, int weightNag, int mmWeight, int minDB, int minOwn, int draw, int popular,
                      std::int64_t total, int mmDepth, int sidelines) const {
+  // The figures may come from a damaged file or a remote server: a count
+  // below zero counts as no game, and a minimum of zero games (or fewer)
+  // asks for none, so that nothing below divides by zero.
+  const std::int64_t ownWins = Games(GetOwnWins()), ownDraws = Games(GetOwnDraws());
+  const std::int64_t dbWins = Games(GetDBWins()), dbDraws = Games(GetDBDraws());
   // 1-2. The own games' share of the statistics, reduced while fewer own
   // games than wanted were played.
-  std::int64_t dbWeight = weightDB, ownWeight = 100 - weightDB;
-  const std::int64_t ownGames = std::int64_t{GetOwnWins()} + GetOwnDraws() + GetOwnLosses();
-  if (ownGames < minOwn) {
+  std::int64_t dbWeight = weightDB, ownWeight = 100 - dbWeight;
+  const std::int64_t ownGames = ownWins + ownDraws + Games(GetOwnLosses());
+  if (minOwn > 0 && ownGames < minOwn) {
     const std::int64_t reduced = ownGames * ownWeight / minOwn;
     dbWeight = 100 - reduced;
     ownWeight = reduced;
   }
   // 3-4. Results in percent, a draw worth draw percent.
   double ownScore = 0;
-  if (ownGames > 0) ownScore = (GetOwnWins() * 100.0 + GetOwnDraws() * static_cast<double>(draw)) / ownGames;
-  const std::int64_t dbGames = std::int64_t{GetDBWins()} + GetDBDraws() + GetDBLosses();
-  double dbScore = GetDBWins() * 100.0 + GetDBDraws() * static_cast<double>(draw);
+  if (ownGames > 0) ownScore = (ownWins * 100.0 + ownDraws * static_cast<double>(draw)) / ownGames;
+  const std::int64_t dbGames = dbWins + dbDraws + Games(GetDBLosses());
+  double dbScore = dbWins * 100.0 + dbDraws * static_cast<double>(draw);
   if (dbGames > 0) dbScore /= static_cast<double>(dbGames);
   // 5. Rarely played moves get a bonus when sidelines are wanted.
   if (sidelines != 0 && total > 0) {
@@ -71,13 +80,13 @@ int BookEntry::Score(int weightDB, int weightNag, int mmWeight, int minDB, int m
   std::int64_t needed = sidelines != 0 ? 0 : std::int64_t{popular} * total / 100;
   needed = std::max<std::int64_t>(needed, minDB);
   std::int64_t confidence = 100;
-  if (dbGames + ownGames < needed) confidence = (dbGames + ownGames) * 100 / needed;
+  if (needed > 0 && dbGames + ownGames < needed) confidence = (dbGames + ownGames) * 100 / needed;
   // 8-9. The minimax score's share grows with its depth.
   std::int64_t mmShare = 0;
   double logistic = 0;
   if (mmDepth > 0) {
     mmShare = GetMinimaxDepth() >= mmDepth ? 100 : std::int64_t{GetMinimaxDepth()} * 100 / mmDepth;
-    logistic = 1 / (std::exp(-GetMinimaxScore() * 0.01) + 1);
+    logistic = 1 / (std::exp(GetMinimaxScore() * -0.01) + 1);
   }
   mmShare = std::min<std::int64_t>({mmShare, mmWeight, 100});
   const std::int64_t rest = 100 - mmShare;
@@ -87,7 +96,10 @@ int BookEntry::Score(int weightDB, int weightNag, int mmWeight, int minDB, int m
   double value = static_cast<double>(dataShare) * combined * 0.0001 + static_cast<double>(mmShare) * logistic;
   if (spare > 0) value += value * 0.009 * static_cast<double>(spare);
   value += GetManual() * static_cast<double>(weightNag) * 0.01;
-  return static_cast<int>(std::round(value));
+  // Extreme parameters can carry the value beyond an int, where the
+  // conversion would be undefined: it keeps the nearest end instead.
+  constexpr double Lowest = std::numeric_limits<int>::min(), Highest = std::numeric_limits<int>::max();
+  return static_cast<int>(std::round(std::clamp(value, Lowest, Highest)));
 }
 
 void BookEntry::PrintLine() const {
@@ -173,7 +185,7 @@ void BookPosition::ScoreEntries(int weightDB, int weightNag, int mmWeight, int m
                                 int popular, int mmDepth, int sidelines) {
   std::int64_t total = 0;
   for (int i = 0; i < Count; i++)
-    total += std::int64_t{Entries[i]->GetDBWins()} + Entries[i]->GetDBDraws() + Entries[i]->GetDBLosses();
+    total += Games(Entries[i]->GetDBWins()) + Games(Entries[i]->GetDBDraws()) + Games(Entries[i]->GetDBLosses());
   for (int i = 0; i < Count; i++)
     Scores[i] = Entries[i]->Score(weightDB, weightNag, mmWeight, minDB, minOwn, draw, popular, total, mmDepth,
                                   sidelines);

@@ -354,10 +354,10 @@ bool BookQuelm::ClearMinimax() {
   return Positions.ClearMinimax();
 }
 
-bool BookQuelm::SetParameter(std::int32_t& field, BookHeader::Field which, const char* keyword, std::int64_t value,
-                             std::int64_t lowest, std::int64_t highest) {
+bool BookQuelm::SetParameter(std::int32_t& field, BookHeader::Field which, const char* keyword, std::int64_t value) {
   if (RefusesWrites()) return true;
-  if (value < lowest || value > highest) {
+  const BookHeader::Range range = BookHeader::RangeOf(which);
+  if (value < range.Lowest || value > range.Highest) {
     SetBookMessage(Header.ErrorText, 2012, static_cast<int>(value), keyword);
     return true;
   }
@@ -370,23 +370,20 @@ bool BookQuelm::SetParameter(std::int32_t& field, BookHeader::Field which, const
   return false;
 }
 
-// The ranges, and the one-byte fields' ceiling of 127 that none of them
-// reaches; MinDB and MinOwn have four bytes.
-constexpr std::int64_t NoCeiling = 0x7FFFFFFF;
-
-bool BookQuelm::SetWeightDB(std::int32_t v) { return SetParameter(Header.WeightDB, BookHeader::FieldWeightDB, "WeightDB", v, 0, 100); }
-bool BookQuelm::SetWeightNag(std::int32_t v) { return SetParameter(Header.WeightNag, BookHeader::FieldWeightNag, "WeightNag", v, 0, 100); }
-bool BookQuelm::SetMinDB(std::int32_t v) { return SetParameter(Header.MinDB, BookHeader::FieldMinDB, "MinDB", v, 1, NoCeiling); }
-bool BookQuelm::SetMinOwn(std::int32_t v) { return SetParameter(Header.MinOwn, BookHeader::FieldMinOwn, "MinOwn", v, 1, NoCeiling); }
-bool BookQuelm::SetDraw(std::int32_t v) { return SetParameter(Header.Draw, BookHeader::FieldDraw, "Draw", v, 1, 100); }
-bool BookQuelm::SetPopular(std::int32_t v) { return SetParameter(Header.Popular, BookHeader::FieldPopular, "Popular", v, 1, 100); }
-bool BookQuelm::SetMMdepth(std::int32_t v) { return SetParameter(Header.MMDepth, BookHeader::FieldMMDepth, "MMDepth", v, 10, 100); }
-bool BookQuelm::SetMMweight(std::int32_t v) { return SetParameter(Header.MMWeight, BookHeader::FieldMMWeight, "MMWeight", v, 0, 100); }
-// A percentage kept in one byte.
-bool BookQuelm::SetSidelines(std::int32_t v) { return SetParameter(Header.Sidelines, BookHeader::FieldSidelines, "Sidelines", v, 0, 100); }
-bool BookQuelm::SetWhiteMinscore(std::int32_t v) { return SetParameter(Header.WhiteMinScore, BookHeader::FieldWhiteMinScore, "WhiteMinScore", v, 1, 100); }
-bool BookQuelm::SetBlackMinscore(std::int32_t v) { return SetParameter(Header.BlackMinScore, BookHeader::FieldBlackMinScore, "BlackMinScore", v, 1, 100); }
-bool BookQuelm::SetRandomness(std::int32_t v) { return SetParameter(Header.Random, BookHeader::FieldRandom, "Random", v, 0, 100); }
+// The ranges are the settings file's own (BookHeader::RangeOf), which its
+// reading keeps too.
+bool BookQuelm::SetWeightDB(std::int32_t v) { return SetParameter(Header.WeightDB, BookHeader::FieldWeightDB, "WeightDB", v); }
+bool BookQuelm::SetWeightNag(std::int32_t v) { return SetParameter(Header.WeightNag, BookHeader::FieldWeightNag, "WeightNag", v); }
+bool BookQuelm::SetMinDB(std::int32_t v) { return SetParameter(Header.MinDB, BookHeader::FieldMinDB, "MinDB", v); }
+bool BookQuelm::SetMinOwn(std::int32_t v) { return SetParameter(Header.MinOwn, BookHeader::FieldMinOwn, "MinOwn", v); }
+bool BookQuelm::SetDraw(std::int32_t v) { return SetParameter(Header.Draw, BookHeader::FieldDraw, "Draw", v); }
+bool BookQuelm::SetPopular(std::int32_t v) { return SetParameter(Header.Popular, BookHeader::FieldPopular, "Popular", v); }
+bool BookQuelm::SetMMdepth(std::int32_t v) { return SetParameter(Header.MMDepth, BookHeader::FieldMMDepth, "MMDepth", v); }
+bool BookQuelm::SetMMweight(std::int32_t v) { return SetParameter(Header.MMWeight, BookHeader::FieldMMWeight, "MMWeight", v); }
+bool BookQuelm::SetSidelines(std::int32_t v) { return SetParameter(Header.Sidelines, BookHeader::FieldSidelines, "Sidelines", v); }
+bool BookQuelm::SetWhiteMinscore(std::int32_t v) { return SetParameter(Header.WhiteMinScore, BookHeader::FieldWhiteMinScore, "WhiteMinScore", v); }
+bool BookQuelm::SetBlackMinscore(std::int32_t v) { return SetParameter(Header.BlackMinScore, BookHeader::FieldBlackMinScore, "BlackMinScore", v); }
+bool BookQuelm::SetRandomness(std::int32_t v) { return SetParameter(Header.Random, BookHeader::FieldRandom, "Random", v); }
 
 bool BookQuelm::SetManual(bool value) {
   if (RefusesWrites()) return true;

@@ -135,9 +135,8 @@ private:
   bool StoreEntry(BookQuelmEntry& entry, int failureMessage);
   bool OpenOwnDatabase();
   bool OpenProcessedSet(const std::string& name, bool writable);
-  // Range-checked parameter setting; lowest and highest bound the value.
-  bool SetParameter(std::int32_t& field, BookHeader::Field which, const char* keyword, std::int64_t value,
-                    std::int64_t lowest, std::int64_t highest);
+  // Range-checked parameter setting, in the field's range.
+  bool SetParameter(std::int32_t& field, BookHeader::Field which, const char* keyword, std::int64_t value);
   void CloseFiles();
   // The shared first half of SetDatabase and SetOwnDatabase: closes the
   // database the field names and stores the new base name in the settings

@@ -3,6 +3,7 @@
 // settings report.
 #include "books/own/header.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -23,13 +24,19 @@ namespace {
 
 // Where each field lives. width 0 is a name; readName is the spelling of the
 // read-failure message, which differs from the keyword for three names.
+// Lowest and Highest are the values the field may hold: a parameter's setter
+// accepts no other, and a value read from the file is brought into them.
 struct FieldPlace {
   const char* ReadName;
   const char* Keyword;
   int Offset;
   int Width;
   int FromVersion;
+  std::int32_t Lowest = 0;
+  std::int32_t Highest = 0;
 };
+
+constexpr std::int32_t Unbounded = 0x7FFFFFFF;
 
 enum ReadOrder {
   ReadDBname, ReadOwnName, ReadPosName, ReadNrPos, ReadNrMoves, ReadWeightDB, ReadWeightNag, ReadMinDB,
@@ -42,22 +49,25 @@ constexpr FieldPlace Places[ReadCount] = {
     {"DBname", "DBname", 10, 0, 0},
     {"Ownname", "OwnName", 60, 0, 0},
     {"Posname", "PosName", 110, 0, 0},
-    {"NrPos", "NrPos", 152, 4, 0},
-    {"NrMoves", "NrMoves", 156, 4, 0},
-    {"WeightDB", "WeightDB", 160, 1, 2},
-    {"WeightNag", "WeightNag", 161, 1, 2},
-    {"MinDB", "MinDB", 162, 4, 2},
-    {"MinOwn", "MinOwn", 166, 4, 2},
-    {"Draw", "Draw", 170, 1, 2},
-    {"Popular", "Popular", 171, 1, 2},
-    {"WhiteMinScore", "WhiteMinScore", 172, 1, 2},
-    {"BlackMinScore", "BlackMinScore", 173, 1, 2},
-    {"Random", "Random", 174, 1, 2},
-    {"OnlyManual", "OnlyManual", 175, 1, 3},
+    {"NrPos", "NrPos", 152, 4, 0, 0, Unbounded},
+    {"NrMoves", "NrMoves", 156, 4, 0, 0, Unbounded},
+    {"WeightDB", "WeightDB", 160, 1, 2, 0, 100},
+    {"WeightNag", "WeightNag", 161, 1, 2, 0, 100},
+    // At least one game: the move choice divides by both minimums.
+    {"MinDB", "MinDB", 162, 4, 2, 1, Unbounded},
+    {"MinOwn", "MinOwn", 166, 4, 2, 1, Unbounded},
+    {"Draw", "Draw", 170, 1, 2, 1, 100},
+    {"Popular", "Popular", 171, 1, 2, 1, 100},
+    {"WhiteMinScore", "WhiteMinScore", 172, 1, 2, 1, 100},
+    {"BlackMinScore", "BlackMinScore", 173, 1, 2, 1, 100},
+    {"Random", "Random", 174, 1, 2, 0, 100},
+    // Any byte: on when it is not 0.
+    {"OnlyManual", "OnlyManual", 175, 1, 3, -Unbounded - 1, Unbounded},
     {"Checkname", "CheckName", 176, 0, 4},
-    {"MMDepth", "MMDepth", 177, 1, 5},
-    {"MMWeight", "MMWeight", 178, 1, 5},
-    {"Sidelines", "Sidelines", 179, 1, 5},
+    {"MMDepth", "MMDepth", 177, 1, 5, 10, 100},
+    {"MMWeight", "MMWeight", 178, 1, 5, 0, 100},
+    // A percentage kept in one byte.
+    {"Sidelines", "Sidelines", 179, 1, 5, 0, 100},
 };
 
 // The write fields in the header's Field order, mapped to their places.
@@ -205,7 +215,10 @@ bool BookHeader::ReadImage(const std::vector<std::uint8_t>& image) {
     if (f == ReadCheckName && version != 4) continue;
     const std::size_t need = static_cast<std::size_t>(place.Offset + (place.Width ? place.Width : 1));
     if (image.size() < need) return Fail(2000, place.ReadName);
-    const std::int32_t value = place.Width ? ReadSigned(image, place.Offset, place.Width) : 0;
+    // A value no setter could have written (a damaged or hand-made file)
+    // takes the nearest one it could.
+    const std::int32_t value =
+        place.Width ? std::clamp(ReadSigned(image, place.Offset, place.Width), place.Lowest, place.Highest) : 0;
     switch (f) {
       case ReadDBname: ReadName(image, place.Offset, DBname); break;
       case ReadOwnName: ReadName(image, place.Offset, OwnName); break;
@@ -351,11 +364,18 @@ bool BookHeader::SetPosName(const char* name) {
   return false;
 }
 
+BookHeader::Range BookHeader::RangeOf(Field field) {
+  const FieldPlace& place = Places[WritePlace[field]];
+  return {place.Lowest, place.Highest};
+}
+
 int BookHeader::IncrementNrMoves() {
   if (!writable) {
     Fail(2010);
     return 0;
   }
+  // The largest count stays: one more would wrap to a negative one.
+  if (NrMoves == Unbounded) return NrMoves;
   NrMoves++;
   if (WriteField(FieldNrMoves)) {
     NrMoves--;

@@ -36,6 +36,13 @@ public:
     FieldOnlyManual, FieldMMDepth, FieldMMWeight, FieldSidelines, FieldCount
   };
 
+  // The values a field may hold: what its setter accepts, and what a value
+  // read from the file is brought into (a name has none).
+  struct Range {
+    std::int32_t Lowest, Highest;
+  };
+  static Range RangeOf(Field field);
+
   BookHeader() { SetDefaults(); }
   ~BookHeader() { Close(); }
   BookHeader(const BookHeader&) = delete;

@@ -177,6 +177,7 @@ namespace {
 
 constexpr int MaxRecordSize = 46;
 constexpr std::uint32_t Max24 = 0xFFFFFF;
+constexpr std::uint64_t MaxCount = BookQuelmEntry::MaxCount;
 
 // Figures that do not fit their fields keep the nearest value that does:
 // a count past 16,777,215 or a mate score past 32767 cut to its low bits
@@ -262,8 +263,13 @@ bool BookQuelmEntry::LoadPosition(BinFile& file, int version) {
     SetBookMessage(ErrorText, 2033, "LoadPosition()");
     return true;
   }
+  // The database figures are unsigned on disk and 2^31 or more would read
+  // as negative: they keep the largest count an entry holds instead.
+  auto count = [&record](int offset) {
+    return static_cast<std::int32_t>(std::min<std::uint64_t>(Get(record + offset, 4), MaxCount));
+  };
   Key = Get(record + 1, 8);
-  DBGames = static_cast<std::int32_t>(Get(record + 9, 4));
+  DBGames = count(9);
   OwnGames = static_cast<std::int32_t>(Get(record + 13, 3));
   const std::uint32_t move = static_cast<std::uint32_t>(Get(record + 16, 2));
   Move = GameMove();
@@ -271,9 +277,9 @@ bool BookQuelmEntry::LoadPosition(BinFile& file, int version) {
   Move.To = static_cast<std::int32_t>(move >> 6 & 63);
   Move.Promotion = move >> 12 & 15;
   Move.Valid = 1;
-  DBWins = static_cast<std::int32_t>(Get(record + 18, 4));
-  DBDraws = static_cast<std::int32_t>(Get(record + 22, 4));
-  DBLosses = static_cast<std::int32_t>(Get(record + 26, 4));
+  DBWins = count(18);
+  DBDraws = count(22);
+  DBLosses = count(26);
   OwnWins = static_cast<std::int32_t>(Get(record + 30, 3));
   OwnDraws = static_cast<std::int32_t>(Get(record + 33, 3));
   OwnLosses = static_cast<std::int32_t>(Get(record + 36, 3));

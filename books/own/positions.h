@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -61,24 +62,24 @@ public:
   void SetDBGames(std::int32_t v) override { DBGames = v; }
   std::int32_t GetDBWins() const override { return DBWins; }
   void SetDBWins(std::int32_t v) override { DBWins = v; }
-  void IncDBWins() override { DBWins++; }
+  void IncDBWins() override { Count(DBWins); }
   std::int32_t GetDBDraws() const override { return DBDraws; }
   void SetDBDraws(std::int32_t v) override { DBDraws = v; }
-  void IncDBDraws() override { DBDraws++; }
+  void IncDBDraws() override { Count(DBDraws); }
   std::int32_t GetDBLosses() const override { return DBLosses; }
   void SetDBLosses(std::int32_t v) override { DBLosses = v; }
-  void IncDBLosses() override { DBLosses++; }
+  void IncDBLosses() override { Count(DBLosses); }
   std::int32_t GetOwnGames() const override { return OwnGames; }
   void SetOwnGames(std::int32_t v) override { OwnGames = v; }
   std::int32_t GetOwnWins() const override { return OwnWins; }
   void SetOwnWins(std::int32_t v) override { OwnWins = v; }
-  void IncOwnWins() override { OwnWins++; }
+  void IncOwnWins() override { Count(OwnWins); }
   std::int32_t GetOwnDraws() const override { return OwnDraws; }
   void SetOwnDraws(std::int32_t v) override { OwnDraws = v; }
-  void IncOwnDraws() override { OwnDraws++; }
+  void IncOwnDraws() override { Count(OwnDraws); }
   std::int32_t GetOwnLosses() const override { return OwnLosses; }
   void SetOwnLosses(std::int32_t v) override { OwnLosses = v; }
-  void IncOwnLosses() override { OwnLosses++; }
+  void IncOwnLosses() override { Count(OwnLosses); }
   std::int32_t GetManual() const override { return Manual; }
   bool SetMinimax(std::int32_t depth, std::int32_t score) override;
   std::int32_t GetMinimaxDepth() const override { return MinimaxDepth; }
@@ -86,6 +87,13 @@ public:
   bool SetMinimax2(std::int32_t depth, std::int32_t score) override;
   std::int32_t GetMinimax2Depth() const override { return Minimax2Depth; }
   std::int32_t GetMinimax2Score() const override { return Minimax2Score; }
+
+  // The largest count an entry holds: figures read from a record or counted
+  // in stop there instead of wrapping to a negative one.
+  static constexpr std::int32_t MaxCount = std::numeric_limits<std::int32_t>::max();
+  static void Count(std::int32_t& count) {
+    if (count < MaxCount) count++;
+  }
 
   bool IsFreeRecord() const { return Move.From == 15 && Move.To == 0 && Move.Promotion == 0; }
   // Makes this the free record of key.

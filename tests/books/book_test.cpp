@@ -3,6 +3,7 @@
 // with a seeded generator.
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <map>
 #include <string>
 #include <vector>
@@ -143,6 +144,29 @@ TEST(BookEntryScore, HandWorkedCases) {
       {"minimax share", {.DbWins = 1, .MmDepth = 5}, {.WeightDB = 100, .MMweight = 40, .MMdepth = 10}, 1, 80},
       // -5 x 50 x 0.01 = -2.5: halves round away from zero.
       {"negative manual rounds away from zero", {.Manual = -5}, {.WeightNag = 50}, 0, -3},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ScoreOf(c.S, c.P, c.Total), c.Expected) << c.Name;
+}
+
+// Entries and parameters from a damaged file or a remote server: no figure
+// may divide by zero or leave the score's range. A count below zero counts as
+// no game, a minimum of zero games asks for none.
+TEST(BookEntryScore, HostileFiguresNeitherDivideByZeroNorWrap) {
+  struct Case {
+    const char* Name;
+    Stats S;
+    Parameters P;
+    std::int64_t Total;
+    int Expected;
+  };
+  constexpr int Low = std::numeric_limits<std::int32_t>::min(), High = std::numeric_limits<std::int32_t>::max();
+  const Case cases[] = {
+      // No games and none needed: full confidence in nothing, the manual 7.
+      {"negative database count, no games needed", {.DbWins = Low, .Manual = 7}, {.WeightDB = 100}, Low, 7},
+      {"negative own count, no own games needed", {.OwnLosses = -5, .Manual = 3}, {}, 0, 3},
+      // 100 x (100 + High - 100) x 100 x 0.0001 + 100 lies beyond an int.
+      {"sideline bonus beyond the range", {.DbWins = 1, .Manual = 100}, {.WeightDB = 100, .Sidelines = High}, 1, High},
+      {"manual value far below the range", {.Manual = Low}, {.WeightNag = 100}, 0, Low},
   };
   for (const Case& c : cases) EXPECT_EQ(ScoreOf(c.S, c.P, c.Total), c.Expected) << c.Name;
 }

@@ -351,6 +351,101 @@ TEST_F(OwnBookTest, ParameterRangesAndTheirBytes) {
   EXPECT_EQ(Scratch.ReadBytes("book.bdf"), before);
 }
 
+// A settings file holds what any program may have written there: each value
+// read is brought into the range its setter accepts, so that no minimum of
+// zero games reaches the move choice as a divisor and no count wraps.
+TEST_F(OwnBookTest, SettingsReadKeepTheRangesOfTheirSetters) {
+  MakeBook();
+  struct Case {
+    std::size_t Offset;
+    int Width;
+    std::uint32_t Stored;
+    std::int32_t (BookQuelm::*Get)();
+    std::int32_t Read;
+  };
+  const Case cases[] = {
+      {162, 4, 0, &BookQuelm::GetMinDB, 1},           {162, 4, 0xFFFFFFFF, &BookQuelm::GetMinDB, 1},
+      {162, 4, 0x7FFFFFFF, &BookQuelm::GetMinDB, 0x7FFFFFFF},
+      {166, 4, 0, &BookQuelm::GetMinOwn, 1},          {166, 4, 0x80000000, &BookQuelm::GetMinOwn, 1},
+      {160, 1, 0x80, &BookQuelm::GetWeightDB, 0},     {160, 1, 127, &BookQuelm::GetWeightDB, 100},
+      {161, 1, 0xC8, &BookQuelm::GetWeightNag, 0},    {170, 1, 0, &BookQuelm::GetDraw, 1},
+      {171, 1, 0, &BookQuelm::GetPopular, 1},         {172, 1, 127, &BookQuelm::GetWhiteMinscore, 100},
+      {173, 1, 0, &BookQuelm::GetBlackMinscore, 1},   {174, 1, 0xFF, &BookQuelm::GetRandomness, 0},
+      {177, 1, 5, &BookQuelm::GetMMdepth, 10},        {177, 1, 127, &BookQuelm::GetMMdepth, 100},
+      {178, 1, 127, &BookQuelm::GetMMweight, 100},    {179, 1, 0xC8, &BookQuelm::GetSidelines, 0},
+  };
+  const Bytes good = Scratch.ReadBytes("book.bdf");
+  for (const Case& c : cases) {
+    Bytes file = good;
+    for (int i = 0; i < c.Width; i++) file[c.Offset + i] = static_cast<unsigned char>(c.Stored >> (8 * i));
+    Scratch.WriteBytes("book.bdf", file);
+    for (bool writable : {false, true}) {
+      BookQuelm book;
+      ASSERT_FALSE(book.Open(Path("book").c_str(), writable)) << c.Offset;
+      EXPECT_EQ((book.*c.Get)(), c.Read) << c.Offset << " " << c.Stored;
+    }
+    EXPECT_EQ(Scratch.ReadBytes("book.bdf"), file) << c.Offset;
+  }
+  // The move count: a negative one reads as none, and the largest one stays
+  // the largest when a move is added.
+  Bytes file = good;
+  for (int i = 0; i < 4; i++) file[156 + i] = 0xFF;
+  Scratch.WriteBytes("book.bdf", file);
+  {
+    BookQuelm book;
+    ASSERT_FALSE(book.Open(Path("book").c_str(), false));
+    EXPECT_EQ(book.Header.NrMoves, 0);
+  }
+  file[159] = 0x7F;
+  Scratch.WriteBytes("book.bdf", file);
+  BookQuelm book;
+  ASSERT_FALSE(book.Open(Path("book").c_str(), true));
+  ASSERT_FALSE(book.InsertMove(Start, MoveOf("e2e4")));
+  EXPECT_EQ(book.Header.NrMoves, 0x7FFFFFFF);
+  EXPECT_EQ(U32(Scratch.ReadBytes("book.bdf"), 156), 0x7FFFFFFFu);
+}
+
+// A record's counts of 2^31 and more, with a settings file asking for no
+// games: the move is still chosen by its figures, and the counts read as the
+// largest a record keeps in memory.
+TEST_F(OwnBookTest, HugeRecordCountsWithNoMinimumStillChooseTheMove) {
+  MakeBook();
+  {
+    BookQuelm book;
+    ASSERT_FALSE(book.Open(Path("book").c_str(), true));
+    ASSERT_FALSE(book.InsertMove(Start, MoveOf("e2e4")));
+  }
+  Bytes settings = Scratch.ReadBytes("book.bdf");
+  for (std::size_t at : {162u, 163u, 164u, 165u, 166u, 167u, 168u, 169u}) settings[at] = 0;  // MinDB, MinOwn
+  Scratch.WriteBytes("book.bdf", settings);
+  Bytes records = Scratch.ReadBytes("book.bpf");
+  // Database games, wins, draws and losses of record 1.
+  for (std::size_t field : {9u, 18u, 22u, 26u})
+    for (int i = 0; i < 4; i++) records[20 + field + i] = field == 18 && i < 3 ? 0 : 0xFF;
+  records[20 + 18 + 3] = 0x80;  // wins 2^31
+  Scratch.WriteBytes("book.bpf", records);
+
+  BookQuelm book;
+  ASSERT_FALSE(book.Open(Path("book").c_str(), false));
+  BookPosition* position = book.GetBookPosition(Start);
+  ASSERT_NE(position, nullptr);
+  ASSERT_EQ(position->Count, 1);
+  const BookEntry& entry = *position->Entries[0];
+  EXPECT_EQ(entry.GetDBGames(), 0x7FFFFFFF);
+  EXPECT_EQ(entry.GetDBWins(), 0x7FFFFFFF);
+  EXPECT_EQ(entry.GetDBDraws(), 0x7FFFFFFF);
+  EXPECT_EQ(entry.GetDBLosses(), 0x7FFFFFFF);
+  position->Release();
+  // Wins and draws alike give 50 percent, at full confidence: 50, the
+  // white minimum score of the defaults.
+  const GameMove chosen = book.SelectMove(Start);
+  EXPECT_TRUE(chosen.Valid);
+  EXPECT_EQ(chosen.From, MoveOf("e2e4").From);
+  EXPECT_EQ(chosen.To, MoveOf("e2e4").To);
+  EXPECT_EQ(Scratch.ReadBytes("book.bpf"), records);
+  EXPECT_EQ(Scratch.ReadBytes("book.bdf"), settings);
+}
+
 // Deleting leaves a free record that the next new move of the position takes;
 // a move that is not there is not "found" in that free record.
 TEST_F(OwnBookTest, DeleteInsertAndTheFreeRecord) {
