@@ -111,11 +111,14 @@ void PutName(std::vector<std::uint8_t>& image, int offset, const char* name) {
   image[static_cast<std::size_t>(offset + length)] = 0;
 }
 
-bool ReadWholeFile(const std::string& name, std::vector<std::uint8_t>& image) {
+enum class FileRead { Read, Unreadable, TooLarge };
+
+FileRead ReadWholeFile(const std::string& name, std::vector<std::uint8_t>& image) {
   RegularFileReader file;
-  if (file.Open(name.c_str())) return true;
+  if (file.Open(name.c_str())) return FileRead::Unreadable;
+  if (file.Size() > static_cast<std::uint64_t>(BookHeader::LargestFileSize)) return FileRead::TooLarge;
   image.assign(static_cast<std::size_t>(file.Size()), 0);
-  return file.ReadAt(0, image.data(), image.size());
+  return file.ReadAt(0, image.data(), image.size()) ? FileRead::Unreadable : FileRead::Read;
 }
 
 void CopyName(char* target, const char* source) {
@@ -181,9 +184,15 @@ bool BookHeader::Open(const char* name, bool wantWritable) {
     }
   }
   std::vector<std::uint8_t> image;
-  if (ReadWholeFile(FileName, image)) {
-    Close();
-    return Fail(wantWritable && !LockedOut ? 2004 : 2005);
+  switch (ReadWholeFile(FileName, image)) {
+    case FileRead::Read:
+      break;
+    case FileRead::Unreadable:
+      Close();
+      return Fail(wantWritable && !LockedOut ? 2004 : 2005);
+    case FileRead::TooLarge:
+      Close();
+      return Fail(2007);
   }
   if (ReadImage(image)) {
     Close();

@@ -28,6 +28,10 @@ public:
   static constexpr int NameLength = 40;
   static constexpr int BaseNameLength = 123;
   static constexpr int ImageSize = 180;
+  // The largest file of any version: version 4's check name, 40 characters
+  // and a NUL from offset 176, ends at 217, and a file upgraded from it keeps
+  // those bytes. A longer file is no settings file and is refused unread.
+  static constexpr int LargestFileSize = 176 + NameLength + 1;
 
   // The fields a single writer rewrites, in the order Write sets them.
   enum Field {

@@ -3,6 +3,7 @@
 // parameters, the maintenance that rewrites the files, and the statistics
 // gathered from games databases.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <cstdio>
 #include <cstring>
@@ -279,6 +280,38 @@ TEST_F(OwnBookTest, SettingsFileVersionsAndDamage) {
     EXPECT_EQ(Scratch.ReadBytes("book.bdf"), image) << field;
     EXPECT_FALSE(book.open);
   }
+}
+
+// No version of the settings file is longer than a version 4 file with a
+// check name of 40 characters: anything longer is refused before it is read,
+// however large (a sparse gigabyte), and is left as it was.
+TEST_F(OwnBookTest, SettingsFileLargerThanAnyVersionIsRefusedUnread) {
+  MakeBook();
+  const Bytes current = Scratch.ReadBytes("book.bdf");
+  const std::uintmax_t sizes[] = {180, 217, 218, std::uintmax_t{1} << 30};
+  for (std::uintmax_t size : sizes) {
+    Scratch.WriteBytes("book.bdf", current);
+    std::filesystem::resize_file(Path("book.bdf"), size);
+    rusage before{};
+    getrusage(RUSAGE_SELF, &before);
+    for (bool writable : {false, true}) {
+      BookQuelm book;
+      const bool refused = size > 217;
+      EXPECT_EQ(book.Open(Path("book").c_str(), writable), refused) << size;
+      if (refused) {
+        EXPECT_STREQ(book.Header.ErrorText, Messages.Text(2007)) << size;
+      }
+    }
+    rusage after{};
+    getrusage(RUSAGE_SELF, &after);
+    // Peak memory in KiB: a file read whole would add its size.
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024) << size;
+    EXPECT_EQ(std::filesystem::file_size(Path("book.bdf")), size);
+  }
+  std::ifstream file(Path("book.bdf"), std::ios::binary);
+  Bytes head(current.size());
+  file.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(head.size()));
+  EXPECT_EQ(head, current);
 }
 
 // The check name shares bytes 177-179 with three parameters: opening a book
