@@ -100,6 +100,7 @@ bool BookPolyglot::Open(const char* fileName, bool) {
     return true;
   }
   entryCount = size / EntrySize;
+  entriesRead = 0;
   open = 1;
   return false;
 }
@@ -143,6 +144,7 @@ bool BookPolyglot::DecodeEntry(const unsigned char (&bytes)[EntrySize], BookPoly
 
 bool BookPolyglot::ReadEntryAt(std::uint64_t index, BookPolyglotEntry& entry) {
   unsigned char bytes[EntrySize];
+  entriesRead++;
   return file.ReadAt(index * EntrySize, bytes, EntrySize) || DecodeEntry(bytes, entry);
 }
 
@@ -170,12 +172,24 @@ BookPosition* BookPolyglot::GetBookPosition(const GameBoard& board) {
       hi = mid;
   }
   // Every entry of the key, in file order; an unreadable one ends the scan
-  // and what was gathered stays.
-  for (std::uint64_t index = static_cast<std::uint64_t>(hi); index < entryCount; index++) {
+  // and what was gathered stays. In a sorted file the search ends on the
+  // position's first entry, or on the last entry when every key is below
+  // ours, so at most one lower key is met: a second shows the file out of
+  // order, and the probe ends with no move rather than walk the whole file.
+  // A key repeated past any position's move count is no book either: the
+  // scan stops at the bound and keeps what it has.
+  int lowerKeys = 0, entriesOfKey = 0;
+  for (std::uint64_t index = static_cast<std::uint64_t>(hi);
+       index < entryCount && entriesOfKey < MaxEntriesOfOnePosition; index++) {
     BookPolyglotEntry entry;
     if (ReadEntryAt(index, entry)) break;
-    if (entry.Key < key) continue;
+    if (entry.Key < key) {
+      if (++lowerKeys == 1) continue;
+      position->Release();
+      return BookPosition::Allocate();
+    }
     if (entry.Key > key) break;
+    entriesOfKey++;
     // A move to its own square is no move (an empty entry, or a null move
     // that would otherwise read as castling in the a1 corner).
     if (!entry.Valid || entry.Move.From == entry.Move.To) continue;

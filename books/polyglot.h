@@ -31,6 +31,11 @@ public:
 class BookPolyglot : public Book {
 public:
   static constexpr int EntrySize = 16;
+  // The most entries of one key a probe reads. No chess position has more
+  // than 218 legal moves, so a real book's position is always read whole; a
+  // file that repeats a key further is no book, and must not make a probe
+  // read all of it.
+  static constexpr int MaxEntriesOfOnePosition = 256;
 
   BookPolyglot();
 
@@ -75,6 +80,8 @@ public:
   // The entry of the format's 16 bytes; true when its promotion value names
   // no piece.
   static bool DecodeEntry(const unsigned char (&bytes)[EntrySize], BookPolyglotEntry& entry);
+  // Entries read from the file since it was opened: what the probes cost.
+  std::uint64_t EntriesRead() const { return entriesRead; }
 
   std::uint64_t key = 0;  // of the last position looked up
   std::int32_t randomness = 0;
@@ -90,4 +97,5 @@ private:
   // not hold start-up.
   RegularFileReader file;
   std::uint64_t entryCount = 0;
+  std::uint64_t entriesRead = 0;
 };

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -352,6 +353,61 @@ TEST_F(PolyglotBookTest, UnsortedOrDamagedFilesLeakNothing) {
   EXPECT_EQ(BookPosition::FreeCount(), free);
 }
 
+// The reads a probe may cost: the last entry, one per halving of the binary
+// search, then one lower key (a sorted file shows one only where every key
+// is below the position's), the position's own entries and the one entry
+// that ends them.
+std::uint64_t ProbeReadBound(std::uint64_t fileEntries, std::uint64_t positionEntries) {
+  return 1 + std::bit_width(fileEntries) + 1 + positionEntries + 1;
+}
+
+// The start position's key at every place the binary search looks, and
+// lower keys everywhere else: the search ends on the first entry, and a scan
+// that skipped every lower key would read the whole file. Lower keys after
+// the first show the file out of order, and the probe ends with no move.
+TEST_F(PolyglotBookTest, KeysPlacedForTheSearchDoNotMakeAProbeReadTheFile) {
+  const std::uint64_t start = PolyglotKeyOf(StartFen);
+  constexpr std::size_t Entries = std::size_t{1} << 20;
+  struct Case {
+    const char* Name;
+    std::uint64_t Filler;
+  };
+  for (const Case& c : {Case{"empty entries between", 0}, Case{"key 1 between", 1}}) {
+    SCOPED_TRACE(c.Name);
+    std::vector<PolyglotFixtureEntry> entries(Entries, {c.Filler, PolyglotMove("a2a3"), 1});
+    entries.back() = {start, PolyglotMove("e2e4"), 1};
+    std::uint64_t placed = 1;
+    for (std::int64_t lo = -1, hi = Entries - 1; hi - lo > 1; placed++) {
+      hi = (lo + hi) / 2;
+      entries[static_cast<std::size_t>(hi)] = {start, PolyglotMove("e2e4"), 1};
+    }
+    BookPolyglot book;
+    ASSERT_FALSE(book.Open(Write(entries).c_str(), false));
+    EXPECT_EQ(Moves(book, StartFen), (std::vector<std::pair<std::string, int>>{}));
+    EXPECT_LE(book.EntriesRead(), ProbeReadBound(Entries, placed));
+    EXPECT_EQ(Choices(book, StartFen, 1), (std::map<std::string, int>{{"none", 1}}));
+    EXPECT_LE(book.EntriesRead(), 2 * ProbeReadBound(Entries, placed));
+  }
+}
+
+// One key repeated through the whole file: a probe reads the position up to
+// the bound, keeps what a position holds and still answers its move.
+TEST_F(PolyglotBookTest, ARepeatedKeyIsReadOnlyUpToTheBound) {
+  const std::uint64_t start = PolyglotKeyOf(StartFen);
+  constexpr std::size_t Entries = 100000;
+  std::vector<PolyglotFixtureEntry> entries;
+  for (std::size_t i = 0; i < Entries; i++) entries.push_back({start, PolyglotMove(i % 2 ? "d2d4" : "e2e4"), 1});
+  BookPolyglot book;
+  ASSERT_FALSE(book.Open(Write(entries).c_str(), false));
+  const auto moves = Moves(book, StartFen);
+  EXPECT_EQ(moves.size(), static_cast<std::size_t>(BookPosition::MaxEntries));
+  EXPECT_LE(moves.size(), static_cast<std::size_t>(BookPolyglot::MaxEntriesOfOnePosition));
+  EXPECT_LE(book.EntriesRead(), ProbeReadBound(Entries, BookPolyglot::MaxEntriesOfOnePosition));
+  const auto choices = Choices(book, StartFen, 20);
+  EXPECT_EQ(choices.count("none"), 0u);
+  EXPECT_EQ(choices.size(), 2u);
+}
+
 TEST_F(PolyglotBookTest, ReadOnlyFileOpens) {
   const std::string path = Write({{PolyglotKeyOf(StartFen), PolyglotMove("e2e4"), 1}});
   std::filesystem::permissions(path, std::filesystem::perms::owner_read | std::filesystem::perms::group_read |
@@ -426,12 +482,14 @@ TEST_F(DebianBookTest, BinarySearchEqualsAPlainScan) {
   ASSERT_GT(positions.size(), 5000u);
   positions.emplace_back(StartFen, PolyglotKeyOf(StartFen));
   const auto scan = ScanPolyglotBook(DebianBook);
+  const std::uint64_t bookEntries = std::filesystem::file_size(DebianBook) / BookPolyglot::EntrySize;
   int withMoves = 0;
   for (std::size_t i = 0; i < positions.size(); i++) {
     const auto& [fen, key] = positions[i];
     GameBoard board;
     ASSERT_FALSE(board.SetFen(fen.c_str()));
     std::vector<std::pair<int, int>> read, scanned;
+    const std::uint64_t readBefore = Book.EntriesRead();
     BookPosition* position = Book.GetBookPosition(board);
     ASSERT_NE(position, nullptr);
     for (int j = 0; j < position->Count; j++)
@@ -440,6 +498,7 @@ TEST_F(DebianBookTest, BinarySearchEqualsAPlainScan) {
     if (const auto found = scan.find(key); found != scan.end())
       for (const PolyglotFixtureEntry& entry : found->second) scanned.emplace_back(entry.Move, entry.Weight);
     EXPECT_EQ(read, scanned) << fen;
+    EXPECT_LE(Book.EntriesRead() - readBefore, ProbeReadBound(bookEntries, scanned.size())) << fen;
     withMoves += !read.empty();
   }
   EXPECT_GT(withMoves, 1000);
