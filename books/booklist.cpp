@@ -79,6 +79,14 @@ void ConnectRemoteBook(std::unique_ptr<Book> book, const std::string& name) {
   Info(Format("Setting Book randomness to %d\n", Settings::BookRandom));
 }
 
+// An own book that another program keeps opens read-only, and the games
+// this one finishes are then not stored: the user hears it with the book's
+// other news, not in the log alone. Empty for every other book.
+std::string ReadOnlyNotice(const Book& book, const std::string& name) {
+  if (book.GetKind() != BookKindOwn || !static_cast<const BookQuelm&>(book).Header.LockedOut) return "";
+  return Format("Book '%s' is in use by another program: opened read-only\n", name.c_str());
+}
+
 // The CTG format knows only the standard castling rules.
 bool CtgUsable(const ChessGame& game) { return game.ChessVariant != VariantChess960; }
 
@@ -100,6 +108,7 @@ bool OpenOwnBookCommand(const char* name) {
     Printer.Print(ChannelStdout, true, "Opening book '%s' failed\n", name);
     return true;
   }
+  Printer.Print(ChannelStdout, true, "%s", ReadOnlyNotice(*book, name).c_str());
   Printer.Print(ChannelStdout, true, "Using opening book '%s'\n", name);
   ListOpenBook(std::move(book));
   return false;
@@ -131,6 +140,7 @@ void OpenConfiguredBooks() {
       Info(Format("Opening book '%s' failed\n", name.c_str()));
       continue;
     }
+    if (const std::string notice = ReadOnlyNotice(*book, name); !notice.empty()) Info(notice);
     Info(Format("Using opening book '%s'\n", name.c_str()));
     ListOpenBook(std::move(book));
   }

@@ -104,10 +104,7 @@ bool BookQuelm::Open(const char* name, bool wantWritable) {
   Directory = DirectoryPart(name);
   BaseName = name;
   if (Header.Open(name, wantWritable)) return true;
-  if (Header.LockedOut) {
-    writable = 0;
-    Printer.Print(ChannelLogOnly, true, "Book '%s' is in use by another program: opened read-only\n", name);
-  }
+  if (Header.LockedOut) writable = 0;  // the book list tells the user
   const bool canWrite = Header.writable != 0;
   auto fail = [this] {
     CloseFiles();

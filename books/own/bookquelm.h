@@ -30,7 +30,7 @@ public:
   // then open, writable.
   bool Create(const char* name) override;
   // A writable open that finds the book locked by another program opens it
-  // read-only and says so in the log.
+  // read-only with Header.LockedOut set, for the opener to report.
   bool Open(const char* name, bool writable) override;
   bool Close() override;
   bool Flush() override;

@@ -188,6 +188,41 @@ TEST_F(BookSessionTest, OwnBookMovesAndStoredGames) {
   EXPECT_EQ(game->Tags.Find(TagResult)->Value, 2);
 }
 
+// An own book that another program keeps open is used read-only, and the
+// games this one finishes are not stored: the dialogue says so beside the
+// book's name, under UCI as under the console's "book", and says nothing
+// when the book is free.
+TEST_F(BookSessionTest, AnOwnBookInUseElsewhereIsReportedReadOnly) {
+  const std::string name = Scratch / "own";
+  {
+    BookQuelm book;
+    ASSERT_FALSE(book.Create(name.c_str())) << book.Header.ErrorText;
+  }
+  const std::string notice = "Book '" + name + "' is in use by another program: opened read-only";
+  const auto free = UciSession("bookfile " + name + "\n", {"position startpos"});
+  EXPECT_TRUE(Has(free, "info string Using opening book '" + name + "'"));
+  EXPECT_FALSE(Has(free, "info string " + notice));
+
+  BookQuelm other;  // the other program, holding the book writable
+  ASSERT_FALSE(other.Open(name.c_str(), true)) << other.Header.ErrorText;
+  ASSERT_FALSE(other.Header.LockedOut);
+  const auto held = UciSession("bookfile " + name + "\n", {"position startpos"});
+  EXPECT_TRUE(Has(held, "info string Using opening book '" + name + "'"));
+  EXPECT_TRUE(Has(held, "info string " + notice)) << held.front();
+
+  std::ofstream(Scratch / "books.ini") << "";
+  EngineProcess engine(AbsoluteProgram(), {"books"}, Scratch.Path.string(), Scratch / "stderr");
+  ASSERT_TRUE(engine.Started());
+  engine.Send("console");
+  engine.Send("book " + name);
+  engine.Send("quit");
+  bool said = false;
+  for (auto line = engine.ReadLine(30000); line && !said; line = engine.ReadLine(30000))
+    said = line->size() >= notice.size() && line->compare(line->size() - notice.size(), notice.size(), notice) == 0;
+  EXPECT_TRUE(said) << engine.TranscriptText();
+  EXPECT_EQ(engine.Finish(), 0);
+}
+
 // The console's "book": the book opened writable, the texts on standard
 // output, and a refusal for a missing book, a directory and no name.
 TEST_F(BookSessionTest, ConsoleBookCommand) {
