@@ -326,6 +326,9 @@ int UciFrontEnd::HandleCommand(const char* line) {
     LearnFromGame(Game);
     Game.SetStartPosition();
     Settings::Ponder = false;
+    // A GUI plays a whole tournament in one process: each game asks the
+    // books afresh, as "new" does in the other dialogues.
+    BookMisses = 0;
   } else if (Is(command, "position")) {
     SetPosition(line);
   } else if (Is(command, "go")) {

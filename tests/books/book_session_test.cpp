@@ -132,6 +132,36 @@ TEST_F(BookSessionTest, BadRowsBeforeAGoodBook) {
   EXPECT_EQ(BestMoves(lines), std::vector<std::string>{"e2e4"});
 }
 
+// One process plays game after game under a GUI: after a game whose
+// searches found nothing in the books, the next game asks them again.
+TEST_F(BookSessionTest, UciNewGameAsksTheBooksAgain) {
+  REQUIRE_DEBIAN_BOOK();
+  std::ofstream(Scratch / "books.ini") << std::string("bookpoly ") + DebianBook + "\n";
+  EngineProcess engine(AbsoluteProgram(), {"books"}, Scratch.Path.string(), Scratch / "stderr");
+  ASSERT_TRUE(engine.Started());
+  engine.Send("uci");
+  ASSERT_TRUE(engine.ReadUntil("uciok"));
+  // Eight searches in a row without a book move rest the books.
+  for (int search = 0; search < 9; search++) {
+    engine.Send("position fen 8/8/8/4k3/8/8/4K3/4R3 w - - 0 1");
+    engine.Send("go depth 1");
+    ASSERT_TRUE(engine.ReadUntil("bestmove")) << engine.TranscriptText();
+  }
+  engine.Send("ucinewgame");
+  engine.Send("position startpos");
+  engine.Send("go movetime 100");
+  std::vector<std::string> lines;
+  for (auto line = engine.ReadLine(); line; line = engine.ReadLine()) {
+    lines.push_back(*line);
+    if (line->rfind("bestmove", 0) == 0) break;
+  }
+  EXPECT_TRUE(Has(lines, "info string Quelm book move")) << engine.TranscriptText();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), "bestmove e2e4");
+  engine.Send("quit");
+  EXPECT_EQ(engine.Finish(), 0);
+}
+
 // The end of an xboard game hands the game, every move of it, to the books.
 TEST_F(BookSessionTest, AFinishedGameIsOfferedToTheBooks) {
   REQUIRE_DEBIAN_BOOK();
