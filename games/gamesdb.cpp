@@ -130,7 +130,7 @@ void GamesDatabase::Reset() {
 
 std::string GamesDatabase::FilePath(const char* extension) const {
   if (!PendingDirectory.empty()) {
-    std::string pending = (fs::path(PendingDirectory) / fs::path(BaseName).filename()).string() + extension;
+    std::string pending = RebuiltFile(PendingDirectory, BaseName, extension);
     std::error_code error;
     if (fs::exists(pending, error)) return pending;
   }
@@ -306,8 +306,8 @@ bool GamesDatabase::Rename(const std::string& newName) {
     if (fs::exists(newName + extension, error)) return Fail(CannotCreate, (newName + extension).c_str());
     if (fs::exists(BaseName + extension, error)) present.push_back(extension);
   }
-  if (newName.size() + 4 >= IndexFile::NameLength && (!NoPositionIndex || !NoPlayerIndex))
-    return Fail(CannotCreate, newName.c_str());
+  std::string why;
+  if (NameTooLong(newName, why)) return Fail(CannotCreate, (newName + ": " + why).c_str());
   const std::string oldName = BaseName;
   Close();
   std::size_t done = 0;

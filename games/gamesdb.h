@@ -188,6 +188,13 @@ private:
   void OpenIndexes();
   void EndSearch();
   bool FinishRebuildLeftovers();
+  // Whether the system cannot name every file of a set of this base name,
+  // the files of its rebuild included; true with the reason in why.
+  static bool NameTooLong(const std::string& base, std::string& why);
+  // A file of the set that a rebuild left in directory (kept by the name it
+  // has there).
+  static std::string RebuiltFile(const std::string& directory, const std::string& base, const char* extension);
+  static bool MoveSetIntoPlace(const std::string& directory, const std::string& base);
   bool CopyLiveGames(GamesDatabase& target);
 
   GameSink* Sink;

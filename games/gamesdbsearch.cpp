@@ -61,8 +61,16 @@ fs::path DirectoryOf(const std::string& base) {
 
 // A rebuild's directory lies beside the set (a rename across file systems
 // would fail) and is named after it, so that Open finds what a killed
-// rebuild left.
+// rebuild left: "<name>.rebuild-<process id>-<n>". The files inside take a
+// short name of their own, so that the set's name is not spelt twice in
+// their paths.
 std::string RebuildPrefix(const std::string& base) { return fs::path(base).filename().string() + ".rebuild-"; }
+constexpr const char* RebuiltSetName = "set";
+constexpr int RebuildDirectoryTries = 100;
+// The longest "<process id>-<n>" a rebuild's directory name ends with: an
+// int's ten digits, the dash, and n below RebuildDirectoryTries.
+constexpr std::size_t LongestRebuildNumbers = 10 + 1 + 2;
+constexpr std::size_t LongestExtension = 4;
 
 // Counts the games of a PGN stream by their tag sections, at the speed of
 // reading it: a line that opens with '[' after move text (or at the start)
@@ -208,15 +216,33 @@ bool GamesDatabase::StagedFull() const {
          Staged.Positions.size() + Staged.Players.size() >= CommitEveryEntries;
 }
 
-namespace {
+std::string GamesDatabase::RebuiltFile(const std::string& directory, const std::string& base, const char* extension) {
+  std::error_code error;
+  const std::string file = (fs::path(directory) / RebuiltSetName).string() + extension;
+  if (fs::exists(file, error)) return file;
+  // A rebuild of an earlier build named the files after the set.
+  return (fs::path(directory) / fs::path(base).filename()).string() + extension;
+}
+
+bool GamesDatabase::NameTooLong(const std::string& base, std::string& why) {
+  const std::size_t part = fs::path(base).filename().string().size();
+  const std::size_t suffixes = RebuildPrefix("").size() + LongestRebuildNumbers;
+  const std::size_t longestPart = LongestFileName() - suffixes;
+  // The longest path: a file inside the rebuild's directory.
+  const std::size_t longestPath =
+      LongestPathName() - suffixes - 1 - std::char_traits<char>::length(RebuiltSetName) - LongestExtension;
+  if (part <= longestPart && base.size() <= longestPath) return false;
+  why = "the name is too long for this system (at most " + std::to_string(longestPart) +
+        " characters after the last '/', " + std::to_string(longestPath) + " in all)";
+  return true;
+}
 
 // Moves the files of a committed rebuild over the set's; true on failure
 // (the marker then stays, and the next open tries again).
-bool MoveSetIntoPlace(const fs::path& directory, const std::string& base) {
+bool GamesDatabase::MoveSetIntoPlace(const std::string& directory, const std::string& base) {
   std::error_code error;
-  const std::string file = fs::path(base).filename().string();
   for (const char* extension : SetExtensions) {
-    const fs::path from = directory / (file + extension);
+    const std::string from = RebuiltFile(directory, base, extension);
     if (!fs::exists(from, error)) continue;
     fs::rename(from, base + extension, error);
     if (error) return true;
@@ -224,8 +250,6 @@ bool MoveSetIntoPlace(const fs::path& directory, const std::string& base) {
   SyncDirectory(DirectoryOf(base).c_str());
   return false;
 }
-
-}  // namespace
 
 bool GamesDatabase::FinishRebuildLeftovers() {
   const std::string prefix = RebuildPrefix(BaseName);
@@ -242,7 +266,7 @@ bool GamesDatabase::FinishRebuildLeftovers() {
       if (committed) PendingDirectory = directory.string();
       continue;
     }
-    if (committed && MoveSetIntoPlace(directory, BaseName)) return true;
+    if (committed && MoveSetIntoPlace(directory.string(), BaseName)) return true;
     fs::remove_all(directory, error);
   }
   return false;
@@ -283,13 +307,13 @@ bool GamesDatabase::Rebuild(std::uint64_t positions) {
   std::error_code error;
   const fs::path parent = DirectoryOf(BaseName);
   fs::path directory;
-  for (int n = 0; directory.empty() && n < 100; n++) {
+  for (int n = 0; directory.empty() && n < RebuildDirectoryTries; n++) {
     fs::path candidate = parent / (RebuildPrefix(BaseName) + std::to_string(ProcessId()) + "-" + std::to_string(n));
     if (fs::create_directory(candidate, error)) directory = candidate;
     if (error) break;
   }
   if (directory.empty()) return Fail(CannotCreate, (parent / RebuildPrefix(BaseName)).c_str());
-  const std::string tempName = (directory / fs::path(BaseName).filename()).string();
+  const std::string tempName = (directory / RebuiltSetName).string();
 
   // Sized once for the games to come: 64-bit arithmetic, since a hundred
   // positions per game overflows 32 bits from 43 million games on.
@@ -319,7 +343,7 @@ bool GamesDatabase::Rebuild(std::uint64_t positions) {
   Close();
   // From here on the new set is the database: what fails now is finished by
   // the next open.
-  if (!MoveSetIntoPlace(directory, base)) fs::remove_all(directory, error);
+  if (!MoveSetIntoPlace(directory.string(), base)) fs::remove_all(directory, error);
   SyncDirectory(parent.c_str());
   return Open(base, true);
 }

@@ -49,12 +49,7 @@ std::int64_t SignExtend(std::uint32_t value, int bits) {
 BinFile::~BinFile() {
   if (Stream) std::fclose(Stream);
   Stream = nullptr;
-  FileName[0] = '\0';
-}
-
-void BinFile::StoreName(const char* name) {
-  std::strncpy(FileName, name, NameLength - 1);
-  FileName[NameLength - 1] = '\0';
+  FileName.clear();
 }
 
 bool BinFile::Open(const char* name, int flags) {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 // A tagged file position. A stored 0 reads back as kind none: every file
 // begins with a header, so position 0 is never a real target.
@@ -27,8 +28,6 @@ enum BinFileFlags : int {
 
 class BinFile {
 public:
-  static constexpr int NameLength = 88;
-
   virtual ~BinFile();
 
   virtual bool Open(const char* name, int flags);
@@ -67,15 +66,14 @@ public:
   virtual bool ReadLine(char* buffer, int max);
   virtual bool Truncate();
 
-  const char* Name() const { return FileName; }
+  const char* Name() const { return FileName.c_str(); }
 
 protected:
-  // Keeps the name for Name(); a longer one is cut, the open itself always
-  // uses the caller's full name.
-  void StoreName(const char* name);
+  // Keeps the name for Name(), whole: no stored field limits it.
+  void StoreName(const char* name) { FileName = name; }
 
   std::FILE* Stream = nullptr;
-  char FileName[NameLength] = {};
+  std::string FileName;
 };
 
 class BinFile32 : public BinFile {

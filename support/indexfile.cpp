@@ -100,9 +100,9 @@ std::uint32_t GetU24(const std::uint8_t* at) {
 }
 
 // The temporary file lies beside the index so that rename can replace it.
-std::string TemporaryNameBeside(const char* indexName) {
-  const char* slash = std::strrchr(indexName, '/');
-  std::string directory = slash ? std::string(indexName, slash + 1) : std::string();
+std::string TemporaryNameBeside(const std::string& indexName) {
+  const std::size_t slash = indexName.rfind('/');
+  std::string directory = slash == std::string::npos ? std::string() : indexName.substr(0, slash + 1);
   char base[48];
   std::snprintf(base, sizeof base, "__TMPREI_%d.fxi", static_cast<int>(::getpid()));
   return directory + base;
@@ -113,16 +113,15 @@ std::string TemporaryNameBeside(const char* indexName) {
 IndexFile::~IndexFile() { Close(); }
 
 bool IndexFile::SetName(const char* name) {
-  // A longer name would be cut and a different file used later on (by the
-  // rebuild's reopening): refuse it instead.
-  if (!name || std::strlen(name) >= NameLength) return true;
-  if (name != FileName) std::strcpy(FileName, name);
+  if (!name || !*name) return true;
+  // The name may be the current one's own text.
+  if (name != FileName.c_str()) FileName = name;
   return false;
 }
 
 bool IndexFile::OpenFile(bool wide, int flags) {
   File = MakeFile(wide);
-  bool failed = (flags & BinFileWrite) ? File->Create(FileName, flags) : File->Open(FileName, flags);
+  bool failed = (flags & BinFileWrite) ? File->Create(FileName.c_str(), flags) : File->Open(FileName.c_str(), flags);
   if (failed) File.reset();
   return failed;
 }
@@ -198,7 +197,7 @@ bool IndexFile::Create(const char* name, std::int64_t expectedEntries) {
   }
   if (failed) {
     Close();
-    std::remove(FileName);
+    std::remove(FileName.c_str());
     return true;
   }
   return false;
@@ -563,9 +562,9 @@ bool IndexFile::Rebuild(bool keysAreBucketHashes) {
     return Fail();
   }
   Close();
-  if (std::rename(target.Name.c_str(), FileName) != 0) {
+  if (std::rename(target.Name.c_str(), FileName.c_str()) != 0) {
     std::remove(target.Name.c_str());
     return true;
   }
-  return Open(FileName, true);
+  return Open(FileName.c_str(), true);
 }

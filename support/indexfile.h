@@ -11,12 +11,12 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "support/binfile.h"
 
 class IndexFile {
 public:
-  static constexpr int NameLength = 88;
   static constexpr std::uint32_t VersionBits = 0xFFF;
   static constexpr std::uint32_t WidePositions = 0x1000;
   static constexpr std::uint32_t CurrentVersion = 3;
@@ -67,7 +67,7 @@ public:
   // index keeps its buckets so that every entry stays where its caller looks.
   bool Rebuild(bool keysAreBucketHashes = false);
 
-  char FileName[NameLength] = "null.fxi";
+  std::string FileName = "null.fxi";  // whole: no stored field limits it
   std::uint32_t Version = 0;      // the version word; low 12 bits the format
   std::uint32_t BucketCount = 0;  // N, a power of two
   bool Writable = false;

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -247,6 +248,10 @@ bool SyncDirectory(const char* path) {
   if (::close(descriptor) != 0) failed = true;
   return failed;
 }
+
+std::size_t LongestPathName() { return PATH_MAX - 1; }
+
+std::size_t LongestFileName() { return NAME_MAX; }
 
 NewFileResult CreateNewFile(const char* name) {
   const int descriptor = ::open(name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);

@@ -83,6 +83,10 @@ int ProcessId();
 // Forces a directory's entries to the disk, so that a rename or removal in
 // it outlives a crash. True on failure.
 bool SyncDirectory(const char* path);
+// The longest names the system takes, without the terminating NUL: a whole
+// path, and one part of a path between slashes.
+std::size_t LongestPathName();
+std::size_t LongestFileName();
 void SleepMilliseconds(int ms);
 
 // Makes an empty file only when no file of that name exists, in one step, so

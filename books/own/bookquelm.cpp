@@ -153,7 +153,7 @@ bool BookQuelm::Close() {
 
 bool BookQuelm::Flush() {
   if (Header.PosName[0]) Positions.Flush();
-  if (ProcessedSet.IsOpen() && ProcessedSet.Writable && !ProcessedSet.Flush()) SyncFileToDisk(ProcessedSet.FileName);
+  if (ProcessedSet.IsOpen() && ProcessedSet.Writable && !ProcessedSet.Flush()) SyncFileToDisk(ProcessedSet.FileName.c_str());
   return false;
 }
 

@@ -360,7 +360,7 @@ void BookPositionFile::Close() {
 }
 
 bool BookPositionFile::Flush() {
-  if (Index.IsOpen() && Writable && !Index.Flush()) SyncFileToDisk(Index.FileName);
+  if (Index.IsOpen() && Writable && !Index.Flush()) SyncFileToDisk(Index.FileName.c_str());
   if (Records.IsOpen() && Writable) Records.Flush();
   return false;
 }

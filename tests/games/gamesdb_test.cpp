@@ -36,6 +36,14 @@ const char* const Openings[] = {
     "e4 e6 d4 d5 Nc3 Bb4",
 };
 
+// The board at the end of a game of these moves, as FEN text.
+std::string EndFen(const std::string& moves) {
+  auto game = MakeGame(moves);
+  while (!game->Forward()) {
+  }
+  return game->Board.GetFen();
+}
+
 class GamesDatabaseTest : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -363,6 +371,66 @@ TEST_F(GamesDatabaseTest, NamesLongerThanEightyCharactersOrNotInAsciiOpenTheirOw
   EXPECT_EQ(db.GameCount, 1u);
 }
 
+// Names are kept whole in memory: a set of a 60-character name in a
+// directory whose path is 100 characters long is created with both indexes,
+// takes an import that rebuilds it first, and rebuilds and renames itself.
+TEST_F(GamesDatabaseTest, ALongNameInALongDirectoryCreatesImportsRebuildsAndRenames) {
+  const std::size_t scratch = Scratch.Path("").size();
+  ASSERT_LT(scratch, 99u);
+  const std::string directory = Scratch.Path(std::string(100 - scratch, 'd'));
+  ASSERT_EQ(directory.size(), 100u);
+  ASSERT_TRUE(fs::create_directory(directory));
+  const std::string base = directory + "/" + std::string(60, 'n');
+  std::ofstream(Scratch.Path("games.pgn")) << ShortGames(150);
+
+  GamesDatabase db(Sink);
+  ASSERT_FALSE(db.Create(base, true, true)) << Sink.Text;
+  ASSERT_FALSE(db.ImportPgn(Scratch.Path("games.pgn").c_str())) << Sink.Text;
+  EXPECT_TRUE(Sink.Errors.empty()) << Sink.Text;
+  EXPECT_NE(Sink.Text.find(Messages.Text(19)), std::string::npos) << Sink.Text;
+  EXPECT_EQ(db.GameCount, 150u);
+  EXPECT_EQ(db.PlayerCount, 300u);
+  {
+    // Sized by the rebuild for 100 x 150 positions: 8 buckets, not one.
+    IndexFile positions;
+    ASSERT_FALSE(positions.Open((base + ".fpi").c_str(), false));
+    EXPECT_EQ(positions.BucketCount, 8u);
+    EXPECT_EQ(std::string(positions.FileName), base + ".fpi");
+  }
+  const std::string fen = EndFen("a3 a6 Nf3");
+  EXPECT_EQ(Matches(db, fen.c_str()), (std::vector<std::uint32_t>{1}));
+
+  ASSERT_FALSE(db.MarkDeleted(1));
+  ASSERT_FALSE(db.Rebuild(0)) << Sink.Text;
+  EXPECT_EQ(db.GameCount, 149u);
+  EXPECT_EQ(db.DeletedCount, 0u);
+  EXPECT_TRUE(db.HasPositionIndex());
+  EXPECT_TRUE(db.HasPlayerIndex());
+  EXPECT_TRUE(Matches(db, fen.c_str()).empty());
+  std::uint8_t flags;
+  auto first = db.LoadGame(1, flags);
+  ASSERT_TRUE(first);
+  EXPECT_EQ(TagValue(first->Tags, TagEvent), "g2");
+
+  const std::string renamed = directory + "/" + std::string(60, 'r');
+  ASSERT_FALSE(db.Rename(renamed)) << Sink.Text;
+  EXPECT_TRUE(db.HasPositionIndex());
+  EXPECT_TRUE(db.HasPlayerIndex());
+  db.Close();
+  ASSERT_FALSE(db.Open(renamed, false));
+  EXPECT_EQ(db.GameCount, 149u);
+  EXPECT_TRUE(db.HasPositionIndex());
+  EXPECT_TRUE(db.HasPlayerIndex());
+  EXPECT_EQ(Matches(db, EndFen("a4 a6 Nf3").c_str()), (std::vector<std::uint32_t>{1}));
+  EXPECT_TRUE(Sink.Errors.empty()) << Sink.Text;
+  // The set's five files and nothing of the rebuild.
+  std::set<std::string> files;
+  for (const auto& entry : fs::directory_iterator(directory)) files.insert(entry.path().filename().string());
+  std::set<std::string> expected;
+  for (const char* extension : {".fdb", ".fgf", ".fgr", ".fpi", ".fsi"}) expected.insert(std::string(60, 'r') + extension);
+  EXPECT_EQ(files, expected);
+}
+
 TEST_F(GamesDatabaseTest, RenameAndDeleteCheckFirstAndTakeTheWholeSet) {
   MakeSet(true, true);
   MakeSet(false, false, "other");
@@ -513,13 +581,6 @@ TEST_F(GamesDatabaseTest, OpenFinishesACommittedRebuildAndClearsAnUnfinishedOne)
   EXPECT_EQ(db.GameCount, 6u);
   db.Close();
   EXPECT_EQ(SetBytes(), kept);
-}
-
-std::string EndFen(const std::string& moves) {
-  auto game = MakeGame(moves);
-  while (!game->Forward()) {
-  }
-  return game->Board.GetFen();
 }
 
 TEST_F(GamesDatabaseTest, ImportRebuildsFirstFromAHundredAndOneGames) {

@@ -231,8 +231,9 @@ TEST_P(BinFileBackends, OperationsOnAClosedFileFailWithoutCrashing) {
   EXPECT_TRUE(File->Truncate());
 }
 
+// The name is kept whole, however long.
 TEST_P(BinFileBackends, ReopeningClosesThePreviousFileAndKeepsTheName) {
-  std::string first = Scratch.Path("first.bin"), second = Scratch.Path("second.bin");
+  std::string first = Scratch.Path("first.bin"), second = Scratch.Path(std::string(150, 's') + ".bin");
   ASSERT_FALSE(File->Create(first.c_str(), ReadWriteNew));
   ASSERT_FALSE(File->WriteU32(1));
   ASSERT_FALSE(File->Create(second.c_str(), ReadWriteNew));

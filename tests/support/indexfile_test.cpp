@@ -103,14 +103,31 @@ TEST_F(IndexFileTest, CreateReplacesAnOlderLargerFile) {
   EXPECT_EQ(FileSize(), 8u + 8192 * 8);
 }
 
-TEST_F(IndexFileTest, CreateWithoutNameKeepsTheCurrentOneAndRefusesOverlongNames) {
+// Names are kept whole: a long one names its own file, through a rebuild
+// too; only a name the system cannot hold is refused.
+TEST_F(IndexFileTest, CreateWithoutNameKeepsTheCurrentOneAndLongNamesAreKeptWhole) {
   ASSERT_FALSE(Index.Create(Name.c_str(), 0));
   ASSERT_FALSE(Index.Create(nullptr, 0));
   EXPECT_EQ(std::string(Index.FileName), Name);
-  std::string tooLong = Scratch.Path(std::string(100, 'x') + ".fxi");
+
+  const std::string longName = Scratch.Path(std::string(100, 'x') + std::string(100, 'y') + ".fxi");
+  ASSERT_FALSE(Index.Create(longName.c_str(), 0));
+  ASSERT_FALSE(Index.Add(0, 7, 1));
+  ASSERT_FALSE(Index.Rebuild());
+  EXPECT_EQ(std::string(Index.FileName), longName);
+  ASSERT_FALSE(Index.Close());
+  ASSERT_FALSE(Index.Open(longName.c_str(), false));
+  Index.SearchKey = 7;
+  ASSERT_FALSE(Index.FindFirst(0));
+  EXPECT_EQ(Index.FindNext(), 1u);
+  EXPECT_EQ(Index.FindNext(), 0u);
+  // The long name, cut where the old buffers cut it, names no file.
+  EXPECT_FALSE(std::filesystem::exists(longName.substr(0, 87)));
+
+  const std::string tooLong = Scratch.Path(std::string(300, 'x') + ".fxi");
   EXPECT_TRUE(Index.Create(tooLong.c_str(), 0));
+  EXPECT_FALSE(Index.IsOpen());
   EXPECT_TRUE(Index.Open(tooLong.c_str(), true));
-  EXPECT_FALSE(std::filesystem::exists(tooLong));
   EXPECT_TRUE(Index.Create(Scratch.Path("missing/dir.fxi").c_str(), 0));
   EXPECT_FALSE(Index.IsOpen());
 }
