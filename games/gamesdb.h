@@ -114,7 +114,9 @@ public:
   // positions and puts it in place of this one; game numbers close up.
   bool Rebuild(std::uint64_t positions);
   // Appends the games of a PGN file; a game that cannot be read is skipped
-  // with a warning naming its line. The flag has no effect.
+  // with a warning naming its line. When the rebuild that sizes the indexes
+  // for the import fails, the import fails before its first game. The flag
+  // has no effect.
   bool ImportPgn(const char* fileName, int flag = 0);
 
   // The player code of a name: its first six characters, 5 bits each.

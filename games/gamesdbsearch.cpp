@@ -321,23 +321,27 @@ bool GamesDatabase::Rebuild(std::uint64_t positions) {
       std::max({positions, std::uint64_t(PositionCount), PositionsPerGame * GameCount});
   const std::uint64_t playerEntries = 2 * std::max(positions, std::uint64_t(PositionCount));
   GamesDatabase temp(*Sink);
-  bool failed = temp.CreateSet(tempName, !NoPositionIndex, !NoPlayerIndex, static_cast<std::int64_t>(positionEntries),
-                               static_cast<std::int64_t>(playerEntries));
-  failed = failed || CopyLiveGames(temp) || temp.Flush();
+  // Creating and copying report their own failures; the saving after them
+  // is reported here.
+  const bool failed = temp.CreateSet(tempName, !NoPositionIndex, !NoPlayerIndex,
+                                     static_cast<std::int64_t>(positionEntries),
+                                     static_cast<std::int64_t>(playerEntries)) ||
+                      CopyLiveGames(temp);
+  bool unsaved = !failed && temp.Flush();
   temp.Close();
   // The new set reaches the disk whole before the marker says so.
   for (const char* extension : SetExtensions) {
     const std::string file = tempName + extension;
-    if (!failed && fs::exists(file, error)) failed = SyncFileToDisk(file.c_str());
+    if (!failed && !unsaved && fs::exists(file, error)) unsaved = SyncFileToDisk(file.c_str());
   }
-  if (!failed) {
+  if (!failed && !unsaved) {
     const std::string marker = (directory / CommitMarker).string();
     std::FILE* file = std::fopen(marker.c_str(), "w");
-    failed = !file || std::fclose(file) != 0 || SyncFileToDisk(marker.c_str()) || SyncDirectory(directory.c_str());
+    unsaved = !file || std::fclose(file) != 0 || SyncFileToDisk(marker.c_str()) || SyncDirectory(directory.c_str());
   }
-  if (failed) {
+  if (failed || unsaved) {
     fs::remove_all(directory, error);
-    return true;
+    return unsaved ? Fail(CannotCreate, directory.c_str()) : true;
   }
   const std::string base = BaseName;
   Close();
@@ -381,9 +385,9 @@ bool GamesDatabase::ImportPgn(const char* fileName, int flag) {
   }
   if (read > GameCount && read >= 101 && !NoPositionIndex) {
     Sink->Printf("%s\n", Messages.Text(RebuildFirst));
-    // A failed rebuild leaves the set as it was, and the import goes on
-    // into it; a set that did not come back cannot take games.
-    if (Rebuild(PositionsPerGame * (std::uint64_t(GameCount) + read)) && !Opened) {
+    // A failed rebuild leaves the set as it was and fails the import: going
+    // on would crowd the games into an index sized for far fewer.
+    if (Rebuild(PositionsPerGame * (std::uint64_t(GameCount) + read))) {
       std::fclose(stream);
       return true;
     }

@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "gamesdb_helpers.h"
+#include "support/platform.h"
 #include "support/scratch_directory.h"
 
 namespace {
@@ -27,6 +28,8 @@ std::uint32_t U32At(const std::vector<unsigned char>& bytes, std::size_t at) {
 void PutU32At(std::vector<unsigned char>& bytes, std::size_t at, std::uint32_t value) {
   for (int i = 0; i < 4; i++) bytes[at + i] = static_cast<unsigned char>(value >> (8 * i));
 }
+
+constexpr int AddedInTotalMessage = 5;
 
 const char* const Openings[] = {
     "e4 e5 Nf3 Nc6 Bb5 a6",
@@ -607,6 +610,36 @@ TEST_F(GamesDatabaseTest, ImportRebuildsFirstFromAHundredAndOneGames) {
     ASSERT_TRUE(last);
     EXPECT_EQ(TagValue(last->Tags, TagEvent), std::string("g").append(std::to_string(c.Games)));
   }
+}
+
+// The rebuild before an import sizes the position index; when it fails, the
+// import fails with it and leaves the set as it was, rather than filling an
+// index of one bucket and answering success.
+TEST_F(GamesDatabaseTest, AFailedRebuildBeforeAnImportFailsTheImport) {
+  MakeSet(true, true);
+  std::ofstream(Scratch.Path("games.pgn")) << ShortGames(150);
+  // A file where the rebuild makes its directory.
+  const std::string blocker = Base("db.rebuild-" + std::to_string(ProcessId()) + "-0");
+  std::ofstream(blocker) << "x";
+  const auto before = SetBytes();
+  GamesDatabase db(Sink);
+  ASSERT_FALSE(db.Open(Base(), true));
+  EXPECT_TRUE(db.ImportPgn(Scratch.Path("games.pgn").c_str()));
+  EXPECT_FALSE(Sink.Errors.empty()) << Sink.Text;
+  EXPECT_NE(Sink.Text.find(Messages.Text(30)), std::string::npos) << Sink.Text;
+  EXPECT_EQ(Sink.Text.find(Messages.Text(AddedInTotalMessage)), std::string::npos) << Sink.Text;
+  EXPECT_TRUE(db.IsOpen());
+  EXPECT_EQ(db.GameCount, 5u);
+  db.Close();
+  EXPECT_EQ(SetBytes(), before);
+
+  // The same import goes through once the rebuild can work.
+  fs::remove(blocker);
+  Sink = CountingSink();
+  ASSERT_FALSE(db.Open(Base(), true));
+  ASSERT_FALSE(db.ImportPgn(Scratch.Path("games.pgn").c_str())) << Sink.Text;
+  EXPECT_EQ(db.GameCount, 155u);
+  EXPECT_TRUE(Sink.Errors.empty()) << Sink.Text;
 }
 
 // More games than one commit takes: the batches follow each other, each
