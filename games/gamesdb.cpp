@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <system_error>
 #include <vector>
 
@@ -137,24 +138,33 @@ std::string GamesDatabase::FilePath(const char* extension) const {
   return BaseName + extension;
 }
 
+namespace {
+// A message with its detail, whole: the detail is often a long file name.
+std::string MessageLine(const char* prefix, int messageId, const char* detail) {
+  std::string text = std::string(prefix) + Messages.Text(messageId);
+  if (detail) text.append(": ").append(detail);
+  return text + "\n";
+}
+}  // namespace
+
 bool GamesDatabase::Fail(int messageId, const char* detail) {
-  char text[1024];
-  std::snprintf(text, sizeof text, "%s: %s%s%s\n", Messages.Text(ErrorPrefix), Messages.Text(messageId),
-                detail ? ": " : "", detail ? detail : "");
-  Sink->Report(false, messageId, 0, text);
+  const std::string text = MessageLine((std::string(Messages.Text(ErrorPrefix)) + ": ").c_str(), messageId, detail);
+  Sink->Report(false, messageId, 0, text.c_str());
   return true;
 }
 
 void GamesDatabase::Warn(int messageId, const char* detail) {
-  char text[1024];
-  std::snprintf(text, sizeof text, "WARNING: %s%s%s\n", Messages.Text(messageId), detail ? ": " : "",
-                detail ? detail : "");
-  Sink->Report(true, messageId, 0, text);
+  Sink->Report(true, messageId, 0, MessageLine("WARNING: ", messageId, detail).c_str());
 }
 
 // ---------------------------------------------------------------- the set
 
 bool GamesDatabase::Create(const std::string& name, bool withPositionIndex, bool withPlayerIndex) {
+  std::string why;
+  if (NameTooLong(name, why)) {
+    Reset();
+    return Fail(CannotCreate, (name + ": " + why).c_str());
+  }
   return CreateSet(name, withPositionIndex, withPlayerIndex, 0, 0);
 }
 
@@ -169,17 +179,33 @@ bool GamesDatabase::CreateSet(const std::string& name, bool withPositionIndex, b
   PutU32(header, HeaderVersion);
   header[NoPositionIndexAt] = NoPositionIndex;
   header[NoPositionIndexAt + 1] = NoPlayerIndex;
-  bool failed = HeaderFile.Create(FilePath(".fdb").c_str(), ReadWriteNew) || HeaderFile.WriteBlock(header, HeaderSize) ||
-                HeaderFile.Flush();
-  failed = failed || RecordsFile.Create(FilePath(".fgf").c_str(), ReadWriteNew) ||
-           RecordsFile.WriteU32(RecordsVersion) || RecordsFile.Flush();
-  failed = failed || OffsetsFile.Create(FilePath(".fgr").c_str(), ReadWriteNew) || OffsetsFile.WriteU32(0) ||
-           OffsetsFile.Flush();
-  failed = failed || (withPositionIndex && PositionIndex.Create(FilePath(".fpi").c_str(), positions));
-  failed = failed || (withPlayerIndex && PlayerIndex.Create(FilePath(".fsi").c_str(), players));
+  // The files made so far, for taking them away again: a set left half made
+  // would be taken up by the next open and refuse every import. A file that
+  // would not open was not made (it may be another's).
+  std::vector<std::string> made;
+  auto create = [&](BinFile& file, const char* extension, const std::function<bool()>& fill) {
+    const std::string path = FilePath(extension);
+    if (file.Create(path.c_str(), ReadWriteNew)) return true;
+    made.push_back(path);
+    return fill() || file.Flush();
+  };
+  // An index takes its own half-written file away.
+  auto createIndex = [&](IndexFile& index, const char* extension, std::int64_t entries) {
+    const std::string path = FilePath(extension);
+    if (index.Create(path.c_str(), entries)) return true;
+    made.push_back(path);
+    return false;
+  };
+  bool failed = create(HeaderFile, ".fdb", [&] { return HeaderFile.WriteBlock(header, HeaderSize); }) ||
+                create(RecordsFile, ".fgf", [&] { return RecordsFile.WriteU32(RecordsVersion); }) ||
+                create(OffsetsFile, ".fgr", [&] { return OffsetsFile.WriteU32(0); }) ||
+                (withPositionIndex && createIndex(PositionIndex, ".fpi", positions)) ||
+                (withPlayerIndex && createIndex(PlayerIndex, ".fsi", players));
   if (failed) {
     Close();
     BaseName.clear();
+    std::error_code error;
+    for (const std::string& path : made) fs::remove(path, error);
     return Fail(CannotCreate, name.c_str());
   }
   Opened = true;

@@ -68,7 +68,9 @@ public:
 
   // Closes an open database and empties the object.
   void Reset();
-  // A new, empty set; replaces files of that name.
+  // A new, empty set; replaces files of that name. A failure takes away the
+  // files it made, and a name that the system cannot hold for the set or
+  // its rebuild is refused before the first file is made.
   bool Create(const std::string& name, bool withPositionIndex, bool withPlayerIndex);
   // A read-only open never writes to any file. An index that will not open is
   // reported and left out for this session only.

@@ -183,7 +183,10 @@ bool IndexFile::Create(const char* name, std::int64_t expectedEntries) {
   Version = expectedEntries <= 0x4000000 ? CurrentVersion : (CurrentVersion | WidePositions);
   EntrySize = 8;
   std::uint32_t buckets = BucketCount;
-  bool failed = OpenFile(WideFile(), ReadWriteNew);
+  // Only a file this call made is taken away again: what would not open
+  // (a directory of that name, say) is not ours.
+  const bool opened = !OpenFile(WideFile(), ReadWriteNew);
+  bool failed = !opened;
   if (!failed) {
     std::vector<std::uint8_t> header(HeaderSize(), 0);
     PutU32(&header[0], Version);
@@ -197,7 +200,7 @@ bool IndexFile::Create(const char* name, std::int64_t expectedEntries) {
   }
   if (failed) {
     Close();
-    std::remove(FileName.c_str());
+    if (opened) std::remove(FileName.c_str());
     return true;
   }
   return false;

@@ -434,6 +434,60 @@ TEST_F(GamesDatabaseTest, ALongNameInALongDirectoryCreatesImportsRebuildsAndRena
   EXPECT_EQ(files, expected);
 }
 
+// A create that fails takes away the files it made, so that the next open
+// finds no half-made set; a name the system cannot hold, for the set or its
+// rebuild, is refused before any file is made, and the message says why.
+TEST_F(GamesDatabaseTest, AFailedCreateLeavesNothingBehindAndATooLongNameIsRefusedUpFront) {
+  // Deeper than the system's longest path, in parts it takes.
+  std::string deep = Scratch.Path("");
+  while (deep.size() <= 4096) deep += std::string(200, 'p') + "/";
+  const struct {
+    const char* Case;
+    std::string Name;
+    std::string Blocked;  // a directory in the place of this file
+    bool TooLong;
+  } cases[] = {
+      {"position index", Base("blocked"), ".fpi", false},
+      {"player index", Base("blocked"), ".fsi", false},
+      {"offsets", Base("blocked"), ".fgr", false},
+      {"last part", Base(std::string(240, 'x')), "", true},
+      {"whole path", deep + "db", "", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Case);
+    Sink = CountingSink();
+    if (!c.Blocked.empty()) {
+      ASSERT_TRUE(fs::create_directory(c.Name + c.Blocked));
+    }
+    GamesDatabase db(Sink);
+    EXPECT_TRUE(db.Create(c.Name, true, true));
+    EXPECT_FALSE(db.IsOpen());
+    ASSERT_EQ(Sink.Errors, std::vector<int>{30}) << Sink.Text;
+    EXPECT_EQ(Sink.Text.find("too long") != std::string::npos, c.TooLong) << Sink.Text;
+    std::error_code error;
+    for (const char* extension : {".fdb", ".fgf", ".fgr", ".fpi", ".fsi"}) {
+      if (extension != c.Blocked) {
+        EXPECT_FALSE(fs::exists(c.Name + extension, error)) << extension;
+      }
+    }
+    if (c.Blocked.empty()) continue;
+    // The blocker was not ours to take; once it is gone the name works.
+    EXPECT_TRUE(fs::is_directory(c.Name + c.Blocked));
+    EXPECT_TRUE(db.Open(c.Name, true));
+    fs::remove(c.Name + c.Blocked);
+    ASSERT_FALSE(db.Create(c.Name, true, true)) << Sink.Text;
+    ASSERT_FALSE(db.AddGame(*MakeGame(Openings[0])));
+    EXPECT_EQ(Matches(db, EndFen(Openings[0]).c_str()), std::vector<std::uint32_t>{1});
+    ASSERT_FALSE(db.DeleteFiles());
+  }
+  // The longest last part that is taken.
+  GamesDatabase db(Sink);
+  ASSERT_FALSE(db.Create(Base(std::string(LongestFileName() - 22, 'y')), true, true)) << Sink.Text;
+  ASSERT_FALSE(db.AddGame(*MakeGame(Openings[0])));
+  ASSERT_FALSE(db.Rebuild(0)) << Sink.Text;
+  EXPECT_EQ(db.GameCount, 1u);
+}
+
 TEST_F(GamesDatabaseTest, RenameAndDeleteCheckFirstAndTakeTheWholeSet) {
   MakeSet(true, true);
   MakeSet(false, false, "other");
