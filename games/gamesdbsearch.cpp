@@ -78,14 +78,18 @@ constexpr std::size_t LongestExtension = 4;
 // game. Leaves the stream at its end and lines at the number of lines.
 std::uint32_t CountPgnGames(std::FILE* stream, int& lines) {
   std::uint32_t games = 0;
-  bool inTags = false, lineStart = true, blankSoFar = true;
+  bool inTags = false, lineStart = true, blankSoFar = true, afterCr = false;
   char buffer[1 << 16];
   std::size_t got;
   lines = 0;
   while ((got = std::fread(buffer, 1, sizeof buffer, stream)) > 0) {
     for (std::size_t i = 0; i < got; i++) {
       const char c = buffer[i];
-      if (c == '\n') {
+      // Lines end as the PGN reader ends them: LF, CRLF or a lone CR.
+      const bool secondOfCrLf = afterCr && c == '\n';
+      afterCr = c == '\r';
+      if (secondOfCrLf) continue;
+      if (c == '\n' || c == '\r') {
         lines++;
         lineStart = blankSoFar = true;
         continue;
@@ -93,10 +97,10 @@ std::uint32_t CountPgnGames(std::FILE* stream, int& lines) {
       if (lineStart && c == '[') {
         if (!inTags) games++;
         inTags = true;
-      } else if (blankSoFar && c != ' ' && c != '\t' && c != '\r' && c != '%') {
+      } else if (blankSoFar && c != ' ' && c != '\t' && c != '%') {
         inTags = false;
       }
-      if (c != ' ' && c != '\t' && c != '\r') blankSoFar = false;
+      if (c != ' ' && c != '\t') blankSoFar = false;
       lineStart = false;
     }
   }

@@ -24,8 +24,9 @@ constexpr int ShortestGame = 3;
 // NAGs are kept in one byte by the stored record.
 constexpr int LargestNag = 255;
 
-// The characters of the stream as the reader sees them: carriage returns
-// dropped, line ends counted, and whether a character opens its line.
+// The characters of the stream as the reader sees them: every line end as
+// '\n' (LF, CRLF, or a lone CR as old Mac files end their lines), line ends
+// counted, and whether a character opens its line.
 class PgnChars {
 public:
   explicit PgnChars(PgnInput& input) : Input(input) {}
@@ -36,19 +37,23 @@ public:
       Pushed = NoChar;
       return c;
     }
-    for (;;) {
-      int c = std::fgetc(Input.Stream);
-      if (c == '\r') continue;
-      OpensLine = Input.AtLineStart;
-      Last = c;
-      if (c == '\n') {
-        Input.Line++;
-        Input.AtLineStart = true;
-      } else if (c != ' ' && c != '\t' && c != EOF) {
-        Input.AtLineStart = false;
-      }
-      return c;
+    int c = std::fgetc(Input.Stream);
+    if (c == '\r') {
+      // The LF of a CRLF belongs to its CR; any other character opens the
+      // next line.
+      const int next = std::fgetc(Input.Stream);
+      if (next != '\n' && next != EOF) std::ungetc(next, Input.Stream);
+      c = '\n';
     }
+    OpensLine = Input.AtLineStart;
+    Last = c;
+    if (c == '\n') {
+      Input.Line++;
+      Input.AtLineStart = true;
+    } else if (c != ' ' && c != '\t' && c != EOF) {
+      Input.AtLineStart = false;
+    }
+    return c;
   }
   // Puts one character back (a ')' that ends a move token, a line end that
   // ends a ';' comment); the line count stays as it is.

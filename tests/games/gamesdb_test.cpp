@@ -696,6 +696,34 @@ TEST_F(GamesDatabaseTest, AFailedRebuildBeforeAnImportFailsTheImport) {
   EXPECT_TRUE(Sink.Errors.empty()) << Sink.Text;
 }
 
+// The import counts its games to size the index before it reads them: in
+// every line-end form, 101 games make it rebuild first, and every game is
+// stored.
+TEST_F(GamesDatabaseTest, AnImportReadsLfCrLfAndLoneCrFilesAlike) {
+  for (const char* lineEnd : {"\n", "\r\n", "\r"}) {
+    SCOPED_TRACE(lineEnd[0] == '\n' ? "LF" : lineEnd[1] ? "CRLF" : "CR");
+    std::string text;
+    for (char c : ShortGames(101)) {
+      if (c == '\n')
+        text += lineEnd;
+      else
+        text += c;
+    }
+    std::ofstream(Scratch.Path("games.pgn"), std::ios::binary) << text;
+    Sink = CountingSink();
+    GamesDatabase db(Sink);
+    ASSERT_FALSE(db.Create(Base(), true, true));
+    ASSERT_FALSE(db.ImportPgn(Scratch.Path("games.pgn").c_str())) << Sink.Text;
+    EXPECT_EQ(db.GameCount, 101u);
+    EXPECT_NE(Sink.Text.find("101 " + std::string(Messages.Text(1))), std::string::npos) << Sink.Text;
+    EXPECT_NE(Sink.Text.find(Messages.Text(19)), std::string::npos) << Sink.Text;
+    std::uint8_t flags;
+    auto last = db.LoadGame(101, flags);
+    ASSERT_TRUE(last);
+    EXPECT_EQ(TagValue(last->Tags, TagEvent), "g101");
+  }
+}
+
 // More games than one commit takes: the batches follow each other, each
 // game keeps its number, and every one is indexed.
 TEST_F(GamesDatabaseTest, ALargeImportCommitsInBatchesAndIndexesEveryGame) {

@@ -151,6 +151,61 @@ TEST_F(PgnReading, EscapeLinesAndCarriageReturnsAreSkipped) {
   EXPECT_EQ(Stream->Input.Line, 5);
 }
 
+// A line ends with LF, CRLF or a lone CR (old Mac files): the same games,
+// tags, comments and line numbers come back from each form.
+TEST_F(PgnReading, LfCrLfAndLoneCrEndLinesAlike) {
+  const std::string games =
+      "[Event \"One\"]\n[White \"A\"]\n\n1. e4 e5 ; to the line end\n2. Nf3 {two\nlines} Nc6 1-0\n\n"
+      "[Event \"Short\"]\n\n1. d4 d5 *\n\n"
+      "% an escaped line\n[Event \"Two\"]\n\n1. c4 e5 2. Nc3 (2. g3 Nf6\n3. Bg2) Nf6\n3. g3 *\n\n"
+      "[Event \"Bad\"]\n\n1. e4 e5 2. Ke3 *\n\n"
+      "[Event \"Three\"]\n1. f4 d5\n2. Nf3 0-1\n";
+  const struct {
+    const char* Form;
+    const char* LineEnd;
+  } forms[] = {{"LF", "\n"}, {"CRLF", "\r\n"}, {"CR", "\r"}};
+  struct Read {
+    std::string Event, Moves;
+    int Line;
+    bool operator==(const Read& other) const {
+      return Event == other.Event && Moves == other.Moves && Line == other.Line;
+    }
+  };
+  std::vector<Read> expected;
+  for (const auto& form : forms) {
+    SCOPED_TRACE(form.Form);
+    std::string text;
+    for (char c : games) {
+      if (c == '\n')
+        text += form.LineEnd;
+      else
+        text += c;
+    }
+    Sink = RecordingGameSink();
+    std::vector<Read> read;
+    for (PgnResult result = ReadFirst(text); result != PgnResult::End; result = ReadNext()) {
+      if (result == PgnResult::Error) {
+        read.push_back({"error", "", Stream->Input.Line});
+        continue;
+      }
+      read.push_back({Tag(TagEvent), Tree(), Stream->Input.Line});
+    }
+    ASSERT_EQ(read.size(), 4u) << Sink.Text;
+    EXPECT_EQ(read[0].Event, "One");
+    EXPECT_EQ(read[0].Moves, "e2e4 e7e5{to the line end} g1f3{two lines} b8c6 ");
+    EXPECT_EQ(read[1].Event, "Two");
+    EXPECT_EQ(read[1].Moves, "c2c4 e7e5 (g2g3 g8f6 f1g2 ) b1c3 g8f6 g2g3 ");
+    EXPECT_EQ(read[2].Event, "error");
+    EXPECT_EQ(read[3].Event, "Three");
+    EXPECT_EQ(read[3].Moves, "f2f4 d7d5 g1f3 ");
+    EXPECT_EQ(Stream->Input.ShortGames, 1);
+    if (expected.empty())
+      expected = read;
+    else
+      EXPECT_TRUE(read == expected);
+  }
+}
+
 TEST_F(PgnReading, LongCommentsAreCutAndTheGameGoesOn) {
   std::string comment(2 * 1024 * 1024, 'z');
   ASSERT_EQ(ReadFirst("[Event \"x\"]\n1. e4 {" + comment + "} e5 2. Nf3 *\n"), PgnResult::Game);
