@@ -268,7 +268,7 @@ bool GameBoard::RunningKeyMatchesSquares() const {
   int count = 0;
   for (int square = 0; square < 64; square++)
     if (Squares[square]) {
-      key ^= GameBoardKeys.PieceSquare[Squares[square] & 15][square];
+      key ^= GameBoardKeys().PieceSquare[Squares[square] & 15][square];
       count++;
     }
   return key == RunningKey && count == PieceCount;

@@ -1,5 +1,5 @@
 // The game board's position: set-up from FEN text, FEN text and printing,
-// the position key, and the two tables InitGameBoardTables fills (the keys
+// the position key, and the building of the board's two tables (the keys
 // and the 960 start positions).
 #include "games/gameboard.h"
 
@@ -7,9 +7,6 @@
 
 #include "support/output.h"
 #include "support/random.h"
-
-GameBoardKeyTable GameBoardKeys;
-char Chess960Fens[Chess960FenCount][Chess960FenLength];
 
 namespace {
 
@@ -384,10 +381,10 @@ void GameBoard::PrintMoves(std::FILE* out) const {
 std::uint64_t GameBoard::HashKey() const {
   std::uint64_t key = 0;
   for (int square = 0; square < 64; square++)
-    if (Squares[square]) key ^= GameBoardKeys.PieceSquare[Squares[square] & 15][square];
-  if (Side == Black) key ^= GameBoardKeys.Side;
-  key ^= GameBoardKeys.EnPassant[EpSquare > 0 ? EpSquare : 0];
-  key ^= GameBoardKeys.Castling[CastlingIndex()];
+    if (Squares[square]) key ^= GameBoardKeys().PieceSquare[Squares[square] & 15][square];
+  if (Side == Black) key ^= GameBoardKeys().Side;
+  key ^= GameBoardKeys().EnPassant[EpSquare > 0 ? EpSquare : 0];
+  key ^= GameBoardKeys().Castling[CastlingIndex()];
   return key;
 }
 
@@ -446,15 +443,20 @@ void BuildChess960Fen(int n, char* row) {
 
 }  // namespace
 
-void InitGameBoardTables() {
-  for (int n = 0; n < Chess960FenCount; n++) BuildChess960Fen(n, Chess960Fens[n]);
+GameBoardTables BuildGameBoardTables() {
+  GameBoardTables tables;
+  for (int n = 0; n < Chess960FenCount; n++) BuildChess960Fen(n, tables.Fens[n]);
   // A generator of the board's own, seeded as the engine's is: one draw is
   // the low half of a key, the next the high half. 2210 draws in this order.
   MersenneTwister generator;
   generator.SeedByArray(EngineSeedKey, 4);
-  for (auto& row : GameBoardKeys.PieceSquare)
+  GameBoardKeyTable& keys = tables.Keys;
+  for (auto& row : keys.PieceSquare)
     for (std::uint64_t& key : row) key = generator.Next64();
-  GameBoardKeys.Side = generator.Next64();
-  for (std::uint64_t& key : GameBoardKeys.EnPassant) key = generator.Next64();
-  for (std::uint64_t& key : GameBoardKeys.Castling) key = generator.Next64();
+  keys.Side = generator.Next64();
+  for (std::uint64_t& key : keys.EnPassant) key = generator.Next64();
+  for (std::uint64_t& key : keys.Castling) key = generator.Next64();
+  return tables;
 }
+
+void InitGameBoardTables() { (void)GameBoardTablesOnce(); }

@@ -36,14 +36,35 @@ enum class MoveListResult { Complete, Incomplete };
 // of a record holds right r as bit 1 << r.
 enum CastlingSide : int { WhiteASide = 0, WhiteHSide = 1, BlackASide = 2, BlackHSide = 3 };
 
-// Filled once at start-up by InitGameBoardTables, read-only afterwards.
 struct GameBoardKeyTable {
   std::uint64_t PieceSquare[16][64];  // by code and square; rows 0, 4, 8, 12 unused
   std::uint64_t Side;                 // Black to move
   std::uint64_t EnPassant[64];        // by square; square 0 stands for none
   std::uint64_t Castling[16];         // by castling index
 };
-extern GameBoardKeyTable GameBoardKeys;
+
+// Row n (0..959): Chess960 start position n in Scharnagl's numbering, 518
+// being the standard one; row 960 repeats row 0 so that game records'
+// numbers 1..960 all have a row.
+inline constexpr int Chess960FenCount = 961;
+inline constexpr int Chess960FenLength = 80;
+using Chess960FenTable = char[Chess960FenCount][Chess960FenLength];
+
+// The board's two tables fill themselves on first use, once, whichever
+// thread comes first, and stay read-only: a program that never called an
+// initialiser used to key every position 0. The accessors are inline so
+// that a key lookup costs one test of the guard, not a call.
+struct GameBoardTables {
+  GameBoardKeyTable Keys;
+  Chess960FenTable Fens;
+};
+GameBoardTables BuildGameBoardTables();
+inline const GameBoardTables& GameBoardTablesOnce() {
+  static const GameBoardTables tables = BuildGameBoardTables();
+  return tables;
+}
+inline const GameBoardKeyTable& GameBoardKeys() { return GameBoardTablesOnce().Keys; }
+inline const Chess960FenTable& Chess960Fens() { return GameBoardTablesOnce().Fens; }
 
 class GameBoard {
 public:
@@ -122,14 +143,14 @@ private:
   void Reset();
   void Place(int code, int square) {
     Squares[square] = static_cast<std::uint32_t>(code);
-    RunningKey ^= GameBoardKeys.PieceSquare[code][square];
+    RunningKey ^= GameBoardKeys().PieceSquare[code][square];
     PieceCount++;
   }
   void Remove(int square) {
     const std::uint32_t code = Squares[square];
     if (!code) return;
     Squares[square] = 0;
-    RunningKey ^= GameBoardKeys.PieceSquare[code][square];
+    RunningKey ^= GameBoardKeys().PieceSquare[code][square];
     PieceCount--;
   }
   bool ParsePlacement(const char*& p, FenMessageSink* messages);
@@ -158,13 +179,6 @@ private:
   int SearchStart = 0;       // where PlayMove starts looking for a move in the list
 };
 
-
-// Row n (0..959): Chess960 start position n in Scharnagl's numbering, 518
-// being the standard one; row 960 repeats row 0 so that game records'
-// numbers 1..960 all have a row.
-inline constexpr int Chess960FenCount = 961;
-inline constexpr int Chess960FenLength = 80;
-extern char Chess960Fens[Chess960FenCount][Chess960FenLength];
-
-// Fills Chess960Fens and GameBoardKeys; main calls it once at start-up.
+// Fills the tables now rather than at their first use; harmless to call
+// again. Start-up calls it.
 void InitGameBoardTables();

@@ -478,7 +478,7 @@ bool Game::SetBoardFromStart() {
   bool failed = false;
   switch (StartKind) {
     case StartChess960:
-      failed = Chess960Number < 1 || Chess960Number > 960 || Board.SetFen(Chess960Fens[Chess960Number]);
+      failed = Chess960Number < 1 || Chess960Number > 960 || Board.SetFen(Chess960Fens()[Chess960Number]);
       break;
     case StartFen:
       failed = Board.SetFen(StartFenText);

@@ -5,7 +5,10 @@
 
 #include <cstdio>
 #include <cstring>
+#include <iterator>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "game_board_helpers.h"
 
@@ -247,16 +250,55 @@ TEST(GameBoardPrint, ShowsBoardRightsAndMoves) {
   EXPECT_EQ(text, expected);
 }
 
+// Keys taken while the test program's statics are made, before main and so
+// before any start-up or test environment could fill the tables: a program
+// that never calls InitGameBoardTables must key positions as one that does.
+constexpr const char* FirstUseFens[] = {
+    "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -",
+    "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq -",
+    "4k3/8/8/8/8/8/8/4K3 w - -",
+};
+
+struct KeysBeforeMain {
+  std::vector<std::uint64_t> Keys;
+  std::string Row960Placement;
+  KeysBeforeMain() {
+    GameBoard board;
+    for (const char* fen : FirstUseFens) Keys.push_back(board.SetFen(fen) ? 1 : board.HashKey());
+    GameBoard chess960;
+    if (!chess960.SetFen(Chess960Fens()[518])) Row960Placement = chess960.GetFen();
+  }
+};
+const KeysBeforeMain BeforeMain;
+
+TEST(GameBoardKeys, FillThemselvesOnFirstUse) {
+  ASSERT_EQ(BeforeMain.Keys.size(), std::size(FirstUseFens));
+  std::set<std::uint64_t> distinct;
+  for (std::size_t i = 0; i < std::size(FirstUseFens); i++) {
+    GameBoard board;
+    ASSERT_FALSE(board.SetFen(FirstUseFens[i]));
+    EXPECT_NE(BeforeMain.Keys[i], 0u) << FirstUseFens[i];
+    EXPECT_EQ(BeforeMain.Keys[i], board.HashKey()) << FirstUseFens[i];
+    distinct.insert(BeforeMain.Keys[i]);
+  }
+  EXPECT_EQ(distinct.size(), std::size(FirstUseFens));
+  EXPECT_EQ(BeforeMain.Row960Placement, Start);
+  // Start-up's call changes nothing any more.
+  InitGameBoardTables();
+  GameBoard board;
+  EXPECT_EQ(board.HashKey(), BeforeMain.Keys[0]);
+}
+
 // The key tables are a stored format: the generator, its seed, the order of
 // the draws and the halves of each key. Values from an independent MT19937.
 TEST(GameBoardKeys, AreTheFrozenDraws) {
-  EXPECT_EQ(GameBoardKeys.PieceSquare[0][0], (955945823ull << 32) | 1067595299ull);
-  EXPECT_EQ(GameBoardKeys.PieceSquare[0][0], 0x38fa935f3fa23623ull);
-  EXPECT_EQ(GameBoardKeys.Side, 0xf8c3715dfe82fe22ull);
-  EXPECT_EQ(GameBoardKeys.EnPassant[0], 0x611c98e7007e2b70ull);
-  EXPECT_EQ(GameBoardKeys.EnPassant[20], 0xbdca9539f9755125ull);
-  EXPECT_EQ(GameBoardKeys.Castling[0], 0xc299763c9c77153eull);
-  EXPECT_EQ(GameBoardKeys.Castling[15], 0xc66c39dd8ae42059ull);
+  EXPECT_EQ(GameBoardKeys().PieceSquare[0][0], (955945823ull << 32) | 1067595299ull);
+  EXPECT_EQ(GameBoardKeys().PieceSquare[0][0], 0x38fa935f3fa23623ull);
+  EXPECT_EQ(GameBoardKeys().Side, 0xf8c3715dfe82fe22ull);
+  EXPECT_EQ(GameBoardKeys().EnPassant[0], 0x611c98e7007e2b70ull);
+  EXPECT_EQ(GameBoardKeys().EnPassant[20], 0xbdca9539f9755125ull);
+  EXPECT_EQ(GameBoardKeys().Castling[0], 0xc299763c9c77153eull);
+  EXPECT_EQ(GameBoardKeys().Castling[15], 0xc66c39dd8ae42059ull);
 }
 
 // What HashKey XORs is a stored format too: pieces, side, the en-passant
@@ -271,15 +313,15 @@ TEST(GameBoardKeys, HashKeyIsTheFrozenSum) {
   ASSERT_FALSE(board.SetFen("r3k3/8/8/2PpP3/8/8/8/4K2R w Kq d6 3 1"));
   std::uint64_t expected = 0;
   for (int square = 0; square < 64; square++)
-    if (board.Squares[square]) expected ^= GameBoardKeys.PieceSquare[board.Squares[square]][square];
+    if (board.Squares[square]) expected ^= GameBoardKeys().PieceSquare[board.Squares[square]][square];
   EXPECT_EQ(board.RunningKey, expected);
-  expected ^= GameBoardKeys.EnPassant[19] ^ GameBoardKeys.Castling[2 | 4];
+  expected ^= GameBoardKeys().EnPassant[19] ^ GameBoardKeys().Castling[2 | 4];
   EXPECT_EQ(board.HashKey(), expected);
   // The half-move counter is no part of the key; the side is.
   ASSERT_FALSE(board.SetFen("r3k3/8/8/2PpP3/8/8/8/4K2R w Kq d6 40 1"));
   EXPECT_EQ(board.HashKey(), expected);
   ASSERT_FALSE(board.SetFen("r3k3/8/8/2PpP3/8/8/8/4K2R b Kq - 3 1"));
-  EXPECT_EQ(board.HashKey(), expected ^ GameBoardKeys.EnPassant[19] ^ GameBoardKeys.EnPassant[0] ^ GameBoardKeys.Side);
+  EXPECT_EQ(board.HashKey(), expected ^ GameBoardKeys().EnPassant[19] ^ GameBoardKeys().EnPassant[0] ^ GameBoardKeys().Side);
 }
 
 TEST(GameBoardKeys, MovesAndTakeBacksKeepTheRunningKey) {
@@ -293,7 +335,7 @@ TEST(GameBoardKeys, MovesAndTakeBacksKeepTheRunningKey) {
     if (!board.PlayMove(CoordinateMove(text.c_str()), record)) continue;
     std::uint64_t fresh = 0;
     for (int square = 0; square < 64; square++)
-      if (board.Squares[square]) fresh ^= GameBoardKeys.PieceSquare[board.Squares[square]][square];
+      if (board.Squares[square]) fresh ^= GameBoardKeys().PieceSquare[board.Squares[square]][square];
     EXPECT_EQ(board.RunningKey, fresh) << text;
     board.UnmakeMove(record);
     EXPECT_EQ(board.HashKey(), key) << text;
@@ -334,19 +376,19 @@ TEST(Chess960Table, MatchesAnIndependentDerivation) {
     std::string white = DerivedBackRank(n), black = white;
     for (char& c : black) c = static_cast<char>(c - 'A' + 'a');
     const std::string expected = black + "/pppppppp/8/8/8/8/PPPPPPPP/" + white + " w KQkq -";
-    ASSERT_EQ(std::string(Chess960Fens[n]), expected) << "row " << n;
+    ASSERT_EQ(std::string(Chess960Fens()[n]), expected) << "row " << n;
   }
-  EXPECT_EQ(std::string(Chess960Fens[518]), "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -");
-  EXPECT_EQ(std::string(Chess960Fens[0]).substr(0, 8), "bbqnnrkr");
-  EXPECT_EQ(std::string(Chess960Fens[959]).substr(0, 8), "rkrnnqbb");
-  EXPECT_STREQ(Chess960Fens[960], Chess960Fens[0]);
+  EXPECT_EQ(std::string(Chess960Fens()[518]), "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -");
+  EXPECT_EQ(std::string(Chess960Fens()[0]).substr(0, 8), "bbqnnrkr");
+  EXPECT_EQ(std::string(Chess960Fens()[959]).substr(0, 8), "rkrnnqbb");
+  EXPECT_STREQ(Chess960Fens()[960], Chess960Fens()[0]);
 }
 
 TEST(Chess960Table, EveryRowSetsUpWithItsRooksAsCastlingRooks) {
   for (int n = 0; n < Chess960FenCount; n++) {
     GameBoard board;
     RecordingSink sink;
-    ASSERT_FALSE(board.SetFen(Chess960Fens[n], &sink)) << n;
+    ASSERT_FALSE(board.SetFen(Chess960Fens()[n], &sink)) << n;
     ASSERT_TRUE(sink.Texts.empty()) << n << sink.All();
     EXPECT_EQ(board.CastlingIndex(), 15) << n;
     for (int r = 0; r < 4; r++) EXPECT_EQ(board.Squares[board.CastlingRookSquare[r]] & 7, 6u) << n;

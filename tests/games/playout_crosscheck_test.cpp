@@ -145,13 +145,13 @@ TEST(GameBoardPlayouts, AgreeWithTheEngineBoardInStandardChessAndChess960) {
   Tally tally;
   for (int game = 0; game < 24; game++) {
     SCOPED_TRACE(std::string("standard game ").append(std::to_string(game)));
-    Playout(random, Chess960Fens[518], false, 120, tally);
+    Playout(random, Chess960Fens()[518], false, 120, tally);
     if (HasFatalFailure()) return;
   }
   for (int game = 0; game < 24; game++) {
     const int number = std::uniform_int_distribution<int>(0, 959)(random);
     SCOPED_TRACE(std::string("Chess960 game ").append(std::to_string(game)).append(", start ").append(std::to_string(number)));
-    Playout(random, Chess960Fens[number], true, 120, tally);
+    Playout(random, Chess960Fens()[number], true, 120, tally);
     if (HasFatalFailure()) return;
   }
   EXPECT_GT(tally.Positions, 4000);

@@ -18,9 +18,6 @@ inline void PrepareGameTables() {
   static bool done = false;
   if (done) return;
   done = true;
-  // The game-side environment may have filled the tables already; a second
-  // fill would draw different keys.
-  if (Chess960Fens[518][0] == 0) InitGameBoardTables();
   LoadMessagesFile(QUELM_DATA_DIR "/english");
 }
 
