@@ -126,6 +126,8 @@ public:
   // Above 0: a move onto a castling rook's square (taking the rook) ends that right.
   std::int32_t RookSquareOption;
   std::uint8_t MoveListBuilt;
+  // The current position's moves; PlayMove and MakeMove set them aside for
+  // the next position's. Copy the list before playing moves from it.
   GameMoveList Moves;
 
 private:

@@ -3,7 +3,9 @@
 // against the shared reference counts, castling forms, SAN out and in.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -58,6 +60,36 @@ TEST(GameBoardPerft, StartPositionShallowCounts) {
   EXPECT_EQ(GamePerft(board, 1), 20u);
   EXPECT_EQ(GamePerft(board, 2), 400u);
   EXPECT_EQ(GamePerft(board, 3), 8902u);
+  EXPECT_EQ(std::string(board.GetFen()), "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -");
+}
+
+// PlayMove replaces the board's list by the next position's: a walk that
+// plays moves copies the list first, as the standard library copies any
+// range.
+std::uint64_t CopyingPerft(GameBoard& board, int depth) {
+  if (!board.IsMoveListBuilt() && board.GenerateMoves() != MoveListResult::Complete) return 0;
+  const std::vector moves(board.Moves.begin(), board.Moves.end());
+  std::uint64_t nodes = 0;
+  for (const GameMove& move : moves) {
+    GameMove record;
+    if (!board.PlayMove(move, record)) continue;
+    nodes += depth <= 1 ? 1 : CopyingPerft(board, depth - 1);
+    board.UnmakeMove(record);
+  }
+  return nodes;
+}
+
+TEST(GameBoardPerft, AWalkThatCopiesTheListWithTheStandardLibraryCountsRight) {
+  static_assert(std::forward_iterator<GameMoveList::Iterator>);
+  GameBoard board;
+  ASSERT_TRUE(board.IsMoveListBuilt());
+  EXPECT_EQ(std::distance(board.Moves.begin(), board.Moves.end()), 20);
+  const auto knight = std::find_if(board.Moves.begin(), board.Moves.end(),
+                                   [](const GameMove& move) { return move.From == 57; });
+  ASSERT_NE(knight, board.Moves.end());
+  EXPECT_EQ((*knight).To, 40);  // b1a3, the knight's first target
+  const std::uint64_t expected[] = {20, 400, 8902, 197281};
+  for (int depth = 1; depth <= 4; depth++) EXPECT_EQ(CopyingPerft(board, depth), expected[depth - 1]) << depth;
   EXPECT_EQ(std::string(board.GetFen()), "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -");
 }
 
