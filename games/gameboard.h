@@ -11,8 +11,8 @@
 
 #include "games/gamemove.h"
 
-// Where SetFen's warnings and errors go. The console names a sink that prints
-// them; book probes and imports name none, and the board says nothing.
+// Where SetFen's warnings and errors go. A caller that names no sink (book
+// probes, imports, records) hears nothing; the board itself never prints.
 class FenMessageSink {
 public:
   virtual ~FenMessageSink() = default;
@@ -21,8 +21,10 @@ public:
   virtual void Report(bool error, const char* text) = 0;
 };
 
-// The sink of the console dialogue: warnings on standard output, errors on
-// standard error, nothing copied to the log.
+// A sink that prints: warnings on standard output, errors on standard
+// error, nothing copied to the log. No dialogue names it today (the console
+// sets its positions on the engine's board); the tests of the board's
+// messages do.
 class PrintingFenSink : public FenMessageSink {
 public:
   void Report(bool error, const char* text) override;
