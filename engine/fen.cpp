@@ -272,14 +272,14 @@ void Position::SetupCastling() {
   for (const RightInfo& r : Rights) {
     if (!(Castling & r.Right)) continue;
     int& rookSquare = CastleRookSquare[CastleRookSlot(r.Colour, r.QueenSide)];
-    // Normal chess castles with the corner rook only: a nearer rook of the
-    // same side must not take the right over.
-    if (rookSquare == -1 && ChessVariant == VariantNormal && Board[r.Corner] == PieceCode(r.Colour, Rook))
-      rookSquare = r.Corner;
+    // A right without a file letter belongs to the outermost rook on its
+    // side, walking from the corner towards the king: in normal chess the
+    // corner rook, and in Chess960 the rook X-FEN means (GUIs name an inner
+    // rook by its file).
     if (rookSquare == -1) {
-      const int row = r.Colour == White ? 7 : 0, step = r.QueenSide ? -1 : 1;
-      const int rook = PieceCode(r.Colour, Rook);
-      for (int file = FileOf(KingSquare(r.Colour)) + step; file >= 0 && file < 8; file += step)
+      const int row = r.Colour == White ? 7 : 0, step = r.QueenSide ? 1 : -1;
+      const int rook = PieceCode(r.Colour, Rook), kingFile = FileOf(KingSquare(r.Colour));
+      for (int file = FileOf(r.Corner); file != kingFile; file += step)
         if (Board[MakeSquare(file, row)] == rook) {
           rookSquare = MakeSquare(file, row);
           break;

@@ -11,6 +11,18 @@ namespace {
 
 constexpr const char* StartFen = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1";
 
+// The variant a GUI chose, as the dialogues set it, for one test's span.
+class DefaultVariantAs {
+public:
+  explicit DefaultVariantAs(int variant) : Saved(Settings::DefaultVariant) { Settings::DefaultVariant = variant; }
+  ~DefaultVariantAs() { Settings::DefaultVariant = Saved; }
+  DefaultVariantAs(const DefaultVariantAs&) = delete;
+  DefaultVariantAs& operator=(const DefaultVariantAs&) = delete;
+
+private:
+  int Saved;
+};
+
 }  // namespace
 
 TEST(Fen, StartPositionRoundTripsWithoutCounters) {
@@ -61,6 +73,30 @@ TEST(Fen, DefaultVariantChess960FindsRooksForKQLetters) {
   EXPECT_EQ(pos.CastleRookSquare[CastleRookSlot(White, false)], SquareG1);
   EXPECT_EQ(pos.CastleRookSquare[CastleRookSlot(White, true)], SquareB1);
   EXPECT_STREQ(pos.GetFEN(), "1r2k1r1/pppppppp/8/8/8/8/PPPPPPPP/1R2K1R1 w GBgb -");
+}
+
+// K, Q, k and q name the outermost rook on their side of the king; a GUI
+// names an inner rook by its file.
+TEST(Fen, KingAndQueenLettersTakeTheOutermostRookInChess960) {
+  const struct {
+    const char* Fen;
+    int Colour;
+    bool QueenSide;
+    int RookSquare;
+    const char* Written;
+  } cases[] = {
+      {"4k3/8/8/8/8/8/8/4KR1R w K - 0 1", White, false, SquareH1, "4k3/8/8/8/8/8/8/4KR1R w H -"},
+      {"4k3/8/8/8/8/8/8/R1R1K3 w Q - 0 1", White, true, SquareA1, "4k3/8/8/8/8/8/8/R1R1K3 w A -"},
+      {"1r1rk3/8/8/8/8/8/8/4K3 b q - 0 1", Black, true, SquareB8, "1r1rk3/8/8/8/8/8/8/4K3 b b -"},
+      {"3k1rr1/8/8/8/8/8/8/4K3 b k - 0 1", Black, false, SquareG8, "3k1rr1/8/8/8/8/8/8/4K3 b g -"},
+  };
+  const DefaultVariantAs chess960(VariantChess960);
+  for (const auto& c : cases) {
+    Position pos;
+    ASSERT_FALSE(pos.ParseFEN(c.Fen)) << c.Fen << ": " << pos.Message;
+    EXPECT_EQ(pos.CastleRookSquare[CastleRookSlot(c.Colour, c.QueenSide)], c.RookSquare) << c.Fen;
+    EXPECT_STREQ(pos.GetFEN(), c.Written) << c.Fen;
+  }
 }
 
 TEST(Fen, RightsThatDoNotFitAreDroppedWithAMessage) {

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -138,6 +139,33 @@ protected:
       }
       return move;
     }
+  }
+
+  // The root moves of one search with every move a line of its own
+  // (MultiPV 20 and a position with fewer moves): the first move of each
+  // "info multipv" line up to the "bestmove".
+  std::set<std::string> RootMovesOfOneSearch(const std::string& go) {
+    Engine->Send(go);
+    std::set<std::string> moves;
+    for (auto line = Engine->ReadLine(); line; line = Engine->ReadLine()) {
+      if (line->rfind("bestmove", 0) == 0) return moves;
+      if (line->rfind("info multipv ", 0) != 0) continue;
+      const std::size_t at = line->find(" pv ");
+      if (at != std::string::npos) moves.insert(line->substr(at + 4, line->find(' ', at + 4) - at - 4));
+    }
+    ADD_FAILURE() << "no bestmove; transcript:\n" << Engine->TranscriptText();
+    return moves;
+  }
+
+  static std::set<std::string> LegalMoves(const std::string& fen) {
+    Referee referee;
+    EXPECT_TRUE(referee.SetFen(fen)) << fen;
+    std::set<std::string> moves;
+    for (int i = 0; i < referee.Game.Moves.Count; i++) {
+      const std::string text = MoveToText(referee.Game, referee.Game.Moves.Moves[i]);
+      if (referee.IsLegal(text)) moves.insert(text);
+    }
+    return moves;
   }
 
   TemporaryDirectory Scratch;
@@ -300,6 +328,17 @@ TEST_F(UciSessionTest, TablebasesNamedByTheGuiKeepTheWin) {
     const std::string move = AwaitBestMove(referee);
     for (const std::string& bad : c.forbidden) EXPECT_NE(move, bad) << c.fen;
   }
+  Engine->Send("quit");
+  EXPECT_EQ(Engine->Finish(), 0);
+}
+
+// In Chess960 the right K belongs to the h-rook, whose way is blocked here:
+// the f-rook, which a GUI would name by its file, does not castle.
+TEST_F(UciSessionTest, Chess960KingSideLetterCastlesWithTheOutermostRook) {
+  Greet();
+  Exchange({"setoption name UCI_Chess960 value true", "setoption name MultiPV value 20",
+            "position fen 4k3/8/8/8/8/8/5PPP/4KR1R w K - 0 1"});
+  EXPECT_EQ(RootMovesOfOneSearch("go depth 1"), LegalMoves("4k3/8/8/8/8/8/5PPP/4KR1R w - - 0 1"));
   Engine->Send("quit");
   EXPECT_EQ(Engine->Finish(), 0);
 }
