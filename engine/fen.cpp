@@ -111,6 +111,9 @@ bool ParseBoard(Position& pos, const char*& p) {
 }
 
 // A castling letter: KQkq, or the file of the castling rook (Chess960).
+// Shredder letters for the corner rooks of a king on its home square are
+// the standard rights while the GUI has not chosen Chess960: taking them
+// for Chess960 would make the king's castling move (e1g1) unknown.
 void ParseCastlingLetter(Position& pos, char c) {
   switch (c) {
     case 'K': pos.Castling |= CastleWhiteKingSide; return;
@@ -132,8 +135,10 @@ void ParseCastlingLetter(Position& pos, char c) {
   const int right = colour == White ? (queenSide ? CastleWhiteQueenSide : CastleWhiteKingSide)
                                     : (queenSide ? CastleBlackQueenSide : CastleBlackKingSide);
   pos.Castling |= right;
-  pos.ChessVariant = VariantChess960;
   pos.CastleRookSquare[CastleRookSlot(colour, queenSide)] = MakeSquare(file, colour == White ? 7 : 0);
+  const bool cornerOfKingAtHome =
+      (file == 0 || file == 7) && pos.KingSquare(colour) == (colour == White ? SquareE1 : SquareE8);
+  if (!cornerOfKingAtHome || Settings::DefaultVariant != VariantNormal) pos.ChessVariant = VariantChess960;
 }
 
 // An en-passant square must lie just behind a pawn of the side that moved,

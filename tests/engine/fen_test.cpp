@@ -48,18 +48,42 @@ TEST(Fen, EnPassantSquareKeptOnlyWhenAPawnCanTake) {
 
 TEST(Fen, RookFileLettersSelectChess960) {
   Position pos;
-  ASSERT_FALSE(pos.ParseFEN("r3k2r/8/8/8/8/8/8/R3K2R w HAha - 0 1")) << pos.Message;
+  ASSERT_FALSE(pos.ParseFEN("1r2k1r1/8/8/8/8/8/8/1R2K1R1 w GBgb - 0 1")) << pos.Message;
   EXPECT_EQ(pos.ChessVariant, VariantChess960);
-  EXPECT_EQ(pos.CastleRookSquare[CastleRookSlot(White, false)], SquareH1);
-  EXPECT_EQ(pos.CastleRookSquare[CastleRookSlot(White, true)], SquareA1);
-  EXPECT_EQ(pos.CastleRookSquare[CastleRookSlot(Black, false)], SquareH8);
-  EXPECT_EQ(pos.CastleRookSquare[CastleRookSlot(Black, true)], SquareA8);
-  EXPECT_STREQ(pos.GetFEN(), "r3k2r/8/8/8/8/8/8/R3K2R w HAha -");
+  EXPECT_EQ(pos.CastleRookSquare[CastleRookSlot(White, false)], SquareG1);
+  EXPECT_EQ(pos.CastleRookSquare[CastleRookSlot(White, true)], SquareB1);
+  EXPECT_EQ(pos.CastleRookSquare[CastleRookSlot(Black, false)], SquareG8);
+  EXPECT_EQ(pos.CastleRookSquare[CastleRookSlot(Black, true)], SquareB8);
+  EXPECT_STREQ(pos.GetFEN(), "1r2k1r1/8/8/8/8/8/8/1R2K1R1 w GBgb -");
   EXPECT_EQ(pos.CastleMask[SquareE1], 12u);
-  EXPECT_EQ(pos.CastleMask[SquareH1], 14u);
-  EXPECT_EQ(pos.CastleMask[SquareA1], 13u);
-  EXPECT_EQ(pos.CastleMask[SquareH8], 11u);
-  EXPECT_EQ(pos.CastleMask[SquareA8], 7u);
+  EXPECT_EQ(pos.CastleMask[SquareG1], 14u);
+  EXPECT_EQ(pos.CastleMask[SquareB1], 13u);
+  EXPECT_EQ(pos.CastleMask[SquareG8], 11u);
+  EXPECT_EQ(pos.CastleMask[SquareB8], 7u);
+}
+
+// Letters that name the corner rooks of a king on its home square are the
+// standard rights while Chess960 is off; when it is on, they stay Chess960's.
+TEST(Fen, CornerRookLettersOfAKingAtHomeKeepTheVariant) {
+  const struct {
+    int Variant;
+    const char* Fen;
+    const char* Written;
+  } cases[] = {
+      {VariantNormal, "r3k2r/8/8/8/8/8/8/R3K2R w HAha - 0 1", "r3k2r/8/8/8/8/8/8/R3K2R w KQkq -"},
+      {VariantNormal, "r3k2r/8/8/8/8/8/8/R3K2R b Ah - 0 1", "r3k2r/8/8/8/8/8/8/R3K2R b Qk -"},
+      // A king off its home square castles only in Chess960.
+      {VariantNormal, "rk5r/8/8/8/8/8/8/RK5R w HAha - 0 1", "rk5r/8/8/8/8/8/8/RK5R w HAha -"},
+      {VariantChess960, "r3k2r/8/8/8/8/8/8/R3K2R w HAha - 0 1", "r3k2r/8/8/8/8/8/8/R3K2R w HAha -"},
+  };
+  for (const auto& c : cases) {
+    const DefaultVariantAs variant(c.Variant);
+    Position pos;
+    ASSERT_FALSE(pos.ParseFEN(c.Fen)) << c.Fen << ": " << pos.Message;
+    EXPECT_STREQ(pos.GetFEN(), c.Written) << c.Fen;
+    const bool rookFileLettersStay = std::string(c.Written).find_first_of("AH") != std::string::npos;
+    EXPECT_EQ(pos.ChessVariant, rookFileLettersStay ? VariantChess960 : VariantNormal) << c.Fen;
+  }
 }
 
 TEST(Fen, DefaultVariantChess960FindsRooksForKQLetters) {

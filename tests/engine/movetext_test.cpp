@@ -7,6 +7,7 @@
 
 #include "board_helpers.h"
 #include "engine/movetext.h"
+#include "frontend/settings.h"
 #include "shared_data.h"
 #include "stub_front_end.h"
 
@@ -94,7 +95,13 @@ TEST(MoveText, EveryLegalMoveOfThePerftPositionsRoundTrips) {
 }
 
 TEST(MoveText, Chess960CastlingIsTheKingTakingItsRookUnderUci) {
+  // Chess960 as a GUI chooses it: with it off, H for a king at home is
+  // the standard right.
+  const int savedVariant = Settings::DefaultVariant;
+  Settings::DefaultVariant = VariantChess960;
   Position pos = FromFen("4k3/8/8/8/8/8/8/4K2R w H - 0 1");
+  Settings::DefaultVariant = savedVariant;
+  ASSERT_EQ(pos.ChessVariant, VariantChess960);
   MoveList list;
   GenerateMoves(pos, list, nullptr);
   const Move castle = MakeMoveWord(SquareE1, SquareG1) | MoveCastle;

@@ -332,6 +332,32 @@ TEST_F(UciSessionTest, TablebasesNamedByTheGuiKeepTheWin) {
   EXPECT_EQ(Engine->Finish(), 0);
 }
 
+// Each position command is taken without a word, and the search answers
+// with a move of the position the GUI holds (given here as a FEN and moves).
+TEST_F(UciSessionTest, PositionsAreTakenAsTheGuiMeansThem) {
+  Greet();
+  const struct {
+    const char* Command;
+    const char* Fen;
+    std::vector<std::string> Moves;
+  } cases[] = {
+      // File letters for the corner rooks of kings at home, with Chess960
+      // off: the standard rights, and the king's castling move.
+      {"position fen r3k2r/pppq1ppp/2npbn2/2b1p3/2B1P3/2NPBN2/PPPQ1PPP/R3K2R w HAha - 0 1 moves e1g1",
+       "r3k2r/pppq1ppp/2npbn2/2b1p3/2B1P3/2NPBN2/PPPQ1PPP/R3K2R w KQkq - 0 1", {"e1g1"}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Exchange({"position startpos", c.Command}), std::vector<std::string>{}) << c.Command;
+    Referee referee;
+    ASSERT_TRUE(referee.SetFen(c.Fen)) << c.Fen;
+    for (const std::string& move : c.Moves) ASSERT_TRUE(referee.Play(move)) << move;
+    Engine->Send("go depth 1");
+    AwaitBestMove(referee);
+  }
+  Engine->Send("quit");
+  EXPECT_EQ(Engine->Finish(), 0);
+}
+
 // In Chess960 the right K belongs to the h-rook, whose way is blocked here:
 // the f-rook, which a GUI would name by its file, does not castle.
 TEST_F(UciSessionTest, Chess960KingSideLetterCastlesWithTheOutermostRook) {
