@@ -141,6 +141,26 @@ void ParseCastlingLetter(Position& pos, char c) {
   if (!cornerOfKingAtHome || Settings::DefaultVariant != VariantNormal) pos.ChessVariant = VariantChess960;
 }
 
+// The rights a position given without its castling field keeps: those of
+// a king and rook still on their standard home squares.
+void SetHomeCastlingRights(Position& pos) {
+  static constexpr struct {
+    int Right, Colour, King, Rook;
+    bool QueenSide;
+  } Homes[4] = {
+      {CastleWhiteKingSide, White, SquareE1, SquareH1, false},
+      {CastleWhiteQueenSide, White, SquareE1, SquareA1, true},
+      {CastleBlackKingSide, Black, SquareE8, SquareH8, false},
+      {CastleBlackQueenSide, Black, SquareE8, SquareA8, true},
+  };
+  for (const auto& home : Homes) {
+    if (pos.Board[home.King] != PieceCode(home.Colour, King) || pos.Board[home.Rook] != PieceCode(home.Colour, Rook))
+      continue;
+    pos.Castling |= home.Right;
+    pos.CastleRookSquare[CastleRookSlot(home.Colour, home.QueenSide)] = home.Rook;
+  }
+}
+
 // An en-passant square must lie just behind a pawn of the side that moved,
 // with the squares it passed over and left empty.
 bool PlausibleEnPassant(const Position& pos, int square) {
@@ -185,19 +205,16 @@ bool ParseInto(Position& pos, const char* fen) {
   pos.Side = (*p == 'w' || *p == 'W') ? White : Black;
   p = SkipSpaces(p + 1);
 
-  if (AtFieldEnd(p)) {
-    SetMessage(pos, "Bad FEN: Castling field missing\n");
-    return false;
-  }
+  // GUIs send the board and the side alone, or the castling field too; the
+  // fields left out are read as the book-side board reads them.
   for (int& square : pos.CastleRookSquare) square = -1;
+  if (AtFieldEnd(p)) SetHomeCastlingRights(pos);
   for (; !AtFieldEnd(p); ++p) ParseCastlingLetter(pos, *p);
   p = SkipSpaces(p);
 
   if (AtFieldEnd(p)) {
-    SetMessage(pos, "Bad FEN: En passant field missing\n");
-    return false;
-  }
-  if (*p == '-' && AtFieldEnd(p + 1)) {
+    // No en-passant field: no en-passant square.
+  } else if (*p == '-' && AtFieldEnd(p + 1)) {
     ++p;
   } else {
     const int file = std::tolower(static_cast<unsigned char>(p[0])) - 'a';

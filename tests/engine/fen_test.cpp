@@ -152,6 +152,37 @@ TEST(Fen, HalfMoveClockIsReadAndCapped) {
   EXPECT_EQ(pos.Side, Black);
 }
 
+// A GUI may send the board and the side alone, or the castling field too:
+// the rights then are those of a king and rook still on their home squares,
+// with no en-passant square and the counters at their start.
+TEST(Fen, MissingCastlingAndEnPassantFieldsAreReadAsAtHome) {
+  const struct {
+    int Variant;
+    const char* Fen;
+    const char* Written;
+  } cases[] = {
+      {VariantNormal, "r3k2r/8/8/8/8/8/8/R3K2R w", "r3k2r/8/8/8/8/8/8/R3K2R w KQkq -"},
+      {VariantNormal, "r3k2r/8/8/8/8/8/8/1R2K2R b ", "r3k2r/8/8/8/8/8/8/1R2K2R b Kkq -"},
+      {VariantNormal, "r3k2r/8/8/8/8/8/8/R4K1R w", "r3k2r/8/8/8/8/8/8/R4K1R w kq -"},
+      {VariantNormal, "1r1k3r/8/8/8/8/8/8/4K3 w", "1r1k3r/8/8/8/8/8/8/4K3 w - -"},
+      {VariantNormal, "rnbqkbnr/ppp1pppp/8/8/3pP3/8/PPPP1PPP/RNBQKBNR b KQkq",
+       "rnbqkbnr/ppp1pppp/8/8/3pP3/8/PPPP1PPP/RNBQKBNR b KQkq -"},
+      {VariantChess960, "r3k2r/8/8/8/8/8/8/R3K2R w", "r3k2r/8/8/8/8/8/8/R3K2R w HAha -"},
+  };
+  for (const auto& c : cases) {
+    const DefaultVariantAs variant(c.Variant);
+    Position pos;
+    ASSERT_FALSE(pos.ParseFEN("4k3/8/8/8/8/8/8/4K3 w - - 42 1"));
+    ASSERT_FALSE(pos.ParseFEN(c.Fen)) << c.Fen << ": " << pos.Message;
+    EXPECT_STREQ(pos.GetFEN(), c.Written) << c.Fen;
+    EXPECT_EQ(pos.EpSquare, -1) << c.Fen;
+    EXPECT_EQ(pos.Fifty, 0) << c.Fen;
+    Position fresh = pos;
+    fresh.ComputeKeys();
+    EXPECT_EQ(fresh.Hashkey, pos.Hashkey) << c.Fen;
+  }
+}
+
 TEST(Fen, MirroredFenSwapsColoursAndRanks) {
   Position pos;
   ASSERT_FALSE(pos.ParseFEN("rnbqkbnr/ppp1pppp/8/8/3pP3/8/PPPP1PPP/RNBQKBNR b KQkq e3 0 1"));
@@ -203,8 +234,6 @@ INSTANTIATE_TEST_SUITE_P(
         MalformedFen{"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR", "Bad FEN: Side to move missing or not a single letter\n"},
         MalformedFen{"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR 1 KQkq - 0 1",
                      "Bad FEN: Side to move missing or not a single letter\n"},
-        MalformedFen{"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w", "Bad FEN: Castling field missing\n"},
-        MalformedFen{"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq", "Bad FEN: En passant field missing\n"},
         MalformedFen{"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq e9 0 1", "Bad FEN: Bad en passant field\n"},
         MalformedFen{"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq e6 0 1",
                      "Bad FEN: e6 cannot be an en passant square\n"},

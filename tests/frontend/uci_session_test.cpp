@@ -345,6 +345,10 @@ TEST_F(UciSessionTest, PositionsAreTakenAsTheGuiMeansThem) {
       // off: the standard rights, and the king's castling move.
       {"position fen r3k2r/pppq1ppp/2npbn2/2b1p3/2B1P3/2NPBN2/PPPQ1PPP/R3K2R w HAha - 0 1 moves e1g1",
        "r3k2r/pppq1ppp/2npbn2/2b1p3/2B1P3/2NPBN2/PPPQ1PPP/R3K2R w KQkq - 0 1", {"e1g1"}},
+      // Fields left out: the rights of the pieces at home, no en passant.
+      {"position fen 4k3/8/8/8/8/8/8/R3K2R b", "4k3/8/8/8/8/8/8/R3K2R b KQ - 0 1", {}},
+      {"position fen r3k2r/8/8/8/8/8/8/R3K2R w Kq moves e1g1 e8c8", "r3k2r/8/8/8/8/8/8/R3K2R w Kq - 0 1",
+       {"e1g1", "e8c8"}},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(Exchange({"position startpos", c.Command}), std::vector<std::string>{}) << c.Command;
