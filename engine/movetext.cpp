@@ -59,7 +59,8 @@ const char* MoveToText(const Position& pos, const Move& move) {
   char* text = ring[next++ % 32];
   const int from = MoveFrom(move), to = MoveTo(move);
   if (move & MoveNull) {
-    std::snprintf(text, 8, "null");
+    // UCI writes no move as "0000"; "null" there is a word no GUI reads.
+    std::snprintf(text, 8, "%s", SpeaksUci() ? "0000" : "null");
   } else if (MovePromotionCode(move)) {
     std::snprintf(text, 8, "%c%d%c%d%c", 'a' + FileOf(from), RankOf(from), 'a' + FileOf(to), RankOf(to),
                   PromotionLetter(MovePromotionCode(move)));

@@ -123,6 +123,20 @@ TEST(MoveText, Chess960CastlingIsTheKingTakingItsRookUnderUci) {
   EXPECT_STREQ(MoveToText(normal, castle), "e1g1");
 }
 
+// The null move of a searched line (current line, refutation, PV) in each
+// dialogue's own form: UCI's "0000", which GUIs read as no move.
+TEST(MoveText, NullMoveIsWrittenInTheFormOfTheDialogue) {
+  const Position pos = FromFen("4k3/8/8/8/8/8/8/4K3 w - - 0 1");
+  const struct {
+    ProtocolKind Kind;
+    const char* Text;
+  } cases[] = {{ProtocolUci, "0000"}, {ProtocolXboard, "null"}, {ProtocolConsole, "null"}};
+  for (const auto& c : cases) {
+    StubFrontEnd front(c.Kind);
+    EXPECT_STREQ(MoveToText(pos, MoveNull), c.Text) << c.Kind;
+  }
+}
+
 TEST(MoveText, SpecialTexts) {
   const Position pos = FromFen("4k3/8/8/8/8/8/1p6/4K3 b - - 0 1");
   EXPECT_STREQ(MoveToText(pos, MakeMoveWord(49, 56) | MovePawn | MovePromotion | (Move(PieceCode(Black, Knight)) << 12)),

@@ -355,7 +355,7 @@ TEST_F(TimeManagementTest, StatusEveryTwoSecondsWithTheCurrentLine) {
   PassTime(2100);
   Front.ShowLine = false;
   CheckTime(Game, worker, 3);
-  EXPECT_EQ(output.Finish(), " e2e4 e7e5 null\n");
+  EXPECT_EQ(output.Finish(), " e2e4 e7e5 0000\n");  // UCI's null move
   ASSERT_EQ(Front.Statuses.size(), 2u);
   EXPECT_GE(Front.Statuses[1] - Front.Statuses[0], 2000);
   worker.StackLevel = -1;

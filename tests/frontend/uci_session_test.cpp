@@ -128,6 +128,8 @@ protected:
       }
       EXPECT_TRUE(IsUciLine(*line)) << *line;
       EXPECT_EQ(line->find("Error"), std::string::npos) << *line;
+      // A null move in a line is "0000" in UCI.
+      EXPECT_EQ((*line + " ").find(" null "), std::string::npos) << *line;
       ExpectLegalPv(referee, *line);
       if (line->rfind("bestmove ", 0) != 0) continue;
       std::string move = BestMoveOf(*line);
