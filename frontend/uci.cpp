@@ -241,17 +241,20 @@ bool UciFrontEnd::SendPv(int depth, char marker, int elapsedMs, int score) {
   std::uint64_t nodes = SearchedNodes();
   int nps = NodesPerSecond(nodes, elapsedMs);
   unsigned long long tbhits = TablebaseHits();
-  if ((elapsedMs > 100 || marker == '.') && IsMateScore(score)) {
+  auto printMate = [&]() {
     Printer.Print(ChannelStdout, true,
                   "info depth %d score mate %d time %d nodes %lld nps %d hashfull %d tbhits %llu pv", depth,
                   MateDistance(score), elapsedMs, static_cast<long long>(nodes), nps, HashFull(), tbhits);
     return true;
-  }
+  };
+  if ((elapsedMs > 100 || marker == '.') && IsMateScore(score)) return printMate();
   if (elapsedMs > 100) {
     if (Settings::PostOutput == 2 && shownMs < 2000 && marker != '.') return false;
   } else if (Settings::PostOutput != 3 || depth < 3) {
     return false;
   }
+  // A mate score in centipawns would read as a mere material edge.
+  if (IsMateScore(score)) return printMate();
   Printer.Print(ChannelStdout, true,
                 "info depth %d seldepth %d score cp %d time %d nodes %lld nps %d hashfull %d tbhits %llu pv", depth,
                 static_cast<int>(GetMaxSelDepth()), score / 10, shownMs, static_cast<long long>(nodes), nps,

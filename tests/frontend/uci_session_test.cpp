@@ -364,6 +364,28 @@ TEST_F(UciSessionTest, PositionsAreTakenAsTheGuiMeansThem) {
   EXPECT_EQ(Engine->Finish(), 0);
 }
 
+// Black is mated in one whatever it plays: every thinking line says so in
+// mate form, also the early ones that only PostOutput 3 shows.
+TEST_F(UciSessionTest, MateScoresAreWrittenAsMateAtEveryPostOutputLevel) {
+  Greet();
+  for (const char* level : {"1", "2", "3"}) {
+    Exchange({std::string("setoption name PostOutput value ") + level,
+              "position fen k7/8/1K6/8/8/8/8/7Q b - - 0 1"});
+    Engine->Send("go depth 6");
+    int scored = 0;
+    auto line = Engine->ReadLine();
+    for (; line && line->rfind("bestmove", 0) != 0; line = Engine->ReadLine()) {
+      if (line->find(" score ") == std::string::npos) continue;
+      ++scored;
+      EXPECT_NE(line->find(" score mate -1 "), std::string::npos) << "PostOutput " << level << ": " << *line;
+    }
+    EXPECT_EQ(line.value_or("no bestmove"), "bestmove a8b8 ponder h1h8");
+    EXPECT_GT(scored, 0) << "PostOutput " << level;
+  }
+  Engine->Send("quit");
+  EXPECT_EQ(Engine->Finish(), 0);
+}
+
 // In Chess960 the right K belongs to the h-rook, whose way is blocked here:
 // the f-rook, which a GUI would name by its file, does not castle.
 TEST_F(UciSessionTest, Chess960KingSideLetterCastlesWithTheOutermostRook) {
