@@ -13,7 +13,7 @@
 #include "engine/evalstate.h"
 #include "engine/pawns.h"
 #include "engine/position.h"
-#include "frontend/settings.h"
+#include "engine/settings.h"
 
 namespace {
 

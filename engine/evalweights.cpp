@@ -2,7 +2,7 @@
 // settings.
 #include "engine/evalweights.h"
 
-#include "frontend/settings.h"
+#include "engine/settings.h"
 
 std::int32_t AlphaMargin[9][9];
 std::atomic<bool> SyzygyProbing{false};

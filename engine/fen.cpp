@@ -6,10 +6,10 @@
 #include <cstring>
 
 #include "engine/attacks.h"
+#include "engine/frontendport.h"
 #include "engine/position.h"
+#include "engine/settings.h"
 #include "engine/zobrist.h"
-#include "frontend/frontend.h"
-#include "frontend/settings.h"
 #include "support/output.h"
 
 namespace {

@@ -8,7 +8,7 @@
 
 #include "engine/movepick.h"
 #include "engine/movetext.h"
-#include "frontend/settings.h"
+#include "engine/settings.h"
 #include "support/output.h"
 
 static_assert(SearchHistoryRoom > MaxPly + 1, "the search must find room for its plies after the game's");

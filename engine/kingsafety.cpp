@@ -9,7 +9,7 @@
 #include "engine/pawns.h"
 #include "engine/pieces.h"
 #include "engine/position.h"
-#include "frontend/settings.h"
+#include "engine/settings.h"
 
 namespace {
 

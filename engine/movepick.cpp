@@ -7,8 +7,8 @@
 
 #include "engine/game.h"
 #include "engine/search.h"
+#include "engine/settings.h"
 #include "engine/smp.h"
-#include "frontend/settings.h"
 
 namespace {
 

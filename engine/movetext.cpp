@@ -7,7 +7,7 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "frontend/frontend.h"
+#include "engine/frontendport.h"
 
 namespace {
 

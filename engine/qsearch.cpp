@@ -6,15 +6,15 @@
 
 #include "engine/eval.h"
 #include "engine/evalweights.h"
+#include "engine/frontendport.h"
 #include "engine/game.h"
 #include "engine/movepick.h"
 #include "engine/movetext.h"
 #include "engine/search.h"
+#include "engine/settings.h"
 #include "engine/smp.h"
 #include "engine/stats.h"
 #include "engine/tt.h"
-#include "frontend/frontend.h"
-#include "frontend/settings.h"
 
 namespace {
 

@@ -9,16 +9,16 @@
 
 #include "engine/eval.h"
 #include "engine/evalweights.h"
+#include "engine/frontendport.h"
 #include "engine/game.h"
 #include "engine/learning.h"
 #include "engine/material.h"
 #include "engine/movepick.h"
+#include "engine/settings.h"
 #include "engine/smp.h"
 #include "engine/stats.h"
 #include "engine/timeman.h"
 #include "engine/tt.h"
-#include "frontend/frontend.h"
-#include "frontend/settings.h"
 #include "tablebase/probe.h"
 #include "tablebase/registry.h"
 

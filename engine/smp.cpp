@@ -16,10 +16,10 @@
 #include "engine/root.h"
 #include "engine/search.h"
 #include "engine/searchstate.h"
+#include "engine/settings.h"
 #include "engine/stats.h"
 #include "engine/timeman.h"
 #include "engine/tt.h"
-#include "frontend/settings.h"
 #include "support/output.h"
 #include "support/spinlock.h"
 

@@ -9,12 +9,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/frontendport.h"
 #include "engine/game.h"
 #include "engine/movetext.h"
 #include "engine/searchstate.h"
+#include "engine/settings.h"
 #include "engine/smp.h"
-#include "frontend/frontend.h"
-#include "frontend/settings.h"
 #include "support/input.h"
 #include "support/output.h"
 

@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "frontend/frontend.h"
-#include "frontend/settings.h"
+#include "engine/frontendport.h"
+#include "engine/settings.h"
 #include "support/output.h"
 
 namespace {

@@ -4,7 +4,7 @@
 // end of that protocol for the rest of the run.
 #pragma once
 
-#include "frontend/frontend.h"
+#include "engine/frontendport.h"
 
 class ConsoleFrontEnd : public FrontEnd {
 public:

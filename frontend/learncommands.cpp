@@ -15,18 +15,18 @@
 #include <set>
 
 #include "engine/driver.h"
+#include "engine/frontendport.h"
 #include "engine/game.h"
 #include "engine/learning.h"
 #include "engine/movepick.h"
 #include "engine/movetext.h"
 #include "engine/root.h"
 #include "engine/searchstate.h"
+#include "engine/settings.h"
 #include "engine/smp.h"
 #include "engine/stats.h"
 #include "engine/timeman.h"
 #include "engine/tt.h"
-#include "frontend/frontend.h"
-#include "frontend/settings.h"
 #include "support/input.h"
 #include "support/output.h"
 

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <memory>
 
-#include "frontend/frontend.h"
+#include "engine/frontendport.h"
 #include "support/binfile.h"
 #include "support/filereplace.h"
 

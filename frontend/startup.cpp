@@ -11,10 +11,10 @@
 
 #include "books/booklist.h"
 #include "engine/bitboard.h"
+#include "engine/frontendport.h"
 #include "engine/timeman.h"
-#include "frontend/frontend.h"
+#include "frontend/inifile.h"
 #include "frontend/learningfile.h"
-#include "frontend/settings.h"
 #include "support/input.h"
 #include "support/logger.h"
 #include "support/messages.h"

@@ -6,7 +6,7 @@
 #include <deque>
 #include <string>
 
-#include "frontend/frontend.h"
+#include "engine/frontendport.h"
 
 // The text of a "bestmove" answer when the position has no legal move: the
 // null move as UCI writes it, which every GUI accepts.

@@ -6,8 +6,8 @@
 #include <deque>
 #include <string>
 
+#include "engine/frontendport.h"
 #include "engine/position.h"
-#include "frontend/frontend.h"
 
 class XboardFrontEnd : public FrontEnd {
 public:

@@ -8,9 +8,9 @@
 #include <memory>
 #include <vector>
 
+#include "engine/frontendport.h"
 #include "engine/position.h"
 #include "engine/zobrist.h"
-#include "frontend/frontend.h"
 #include "support/output.h"
 #include "tablebase/probe.h"
 

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The floors of the source tree, checked on every test run: support/ reaches
 # nothing above it, games/ only support/, the books are reached through
-# books/booklist.h alone, the engine reaches the front ends only through the
-# FrontEnd interface and the settings, and the tablebases never reach the
-# root or the driver.
+# books/booklist.h alone, nothing but the dialogues reaches frontend/ (the
+# FrontEnd port and the settings live in engine/), and the tablebases never
+# reach the root or the driver. The one include that runs up is the search
+# driver's door to the books.
 set -u
 cd "${1:-$(dirname "$0")/..}" || exit 2
 status=0
@@ -22,13 +23,12 @@ check "books reached past books/booklist.h" \
   "$(includes 'books/' engine frontend tablebase | grep -v 'books/booklist\.h')"
 check "engine/ reaches books/ elsewhere than from the driver" \
   "$(includes 'books/' engine | grep -v '^engine/driver\.cpp:')"
-check "engine/ reaches front-end files other than the interface and the settings" \
-  "$(includes 'frontend/' engine | grep -vE 'frontend/(frontend|settings)\.h')"
+check "engine/ reaches the front ends" "$(includes 'frontend/' engine)"
 check "tablebase/ reaches the root or the driver" "$(includes 'engine/(root|driver)\.h' tablebase)"
-check "books/ reaches front-end files other than the interface and the settings" \
-  "$(includes 'frontend/' books | grep -vE 'frontend/(frontend|settings)\.h')"
+check "tablebase/ reaches the front ends or the books" "$(includes '(frontend|books)/' tablebase)"
+check "books/ reaches the front ends" "$(includes 'frontend/' books)"
 check "books/ reaches the engine elsewhere than from the book list" \
   "$(includes '(engine|tablebase)/' books | grep -vE '^books/booklist\.(h|cpp):')"
-check "frontend/frontend.h reaches the search" \
-  "$(grep -nE '#include "engine/(search|driver|root|smp|searchstate|timeman)\.h"' frontend/frontend.h)"
+check "the FrontEnd port reaches the search" \
+  "$(grep -nE '#include "engine/(search|driver|root|smp|searchstate|timeman)\.h"' engine/frontendport.h)"
 exit $status

@@ -18,8 +18,8 @@
 #include "engine/material.h"
 #include "engine/pawns.h"
 #include "engine/position.h"
+#include "engine/settings.h"
 #include "engine/zobrist.h"
-#include "frontend/settings.h"
 #include "shared_data.h"
 
 // Counts the allocations of this test program, to show that evaluating

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/evalweights.h"
-#include "frontend/settings.h"
+#include "engine/settings.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "board_helpers.h"
-#include "frontend/settings.h"
+#include "engine/settings.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include "board_helpers.h"
 #include "engine/attacks.h"
 #include "engine/kingsafety.h"
+#include "engine/settings.h"
 #include "evalstate_helpers.h"
-#include "frontend/settings.h"
 #include "shared_data.h"
 
 namespace {

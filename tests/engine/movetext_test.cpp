@@ -7,7 +7,7 @@
 
 #include "board_helpers.h"
 #include "engine/movetext.h"
-#include "frontend/settings.h"
+#include "engine/settings.h"
 #include "shared_data.h"
 #include "stub_front_end.h"
 

@@ -13,16 +13,16 @@
 #include "engine/driver.h"
 #include "engine/eval.h"
 #include "engine/evalweights.h"
+#include "engine/frontendport.h"
 #include "engine/game.h"
 #include "engine/material.h"
 #include "engine/movetext.h"
 #include "engine/root.h"
 #include "engine/searchstate.h"
+#include "engine/settings.h"
 #include "engine/stats.h"
 #include "engine/timeman.h"
 #include "engine/tt.h"
-#include "frontend/frontend.h"
-#include "frontend/settings.h"
 #include "support/input.h"
 
 // Records the search's output; "stop" (and "quit") lines stop a search.

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "frontend/frontend.h"
+#include "engine/frontendport.h"
 
 class StubFrontEnd : public FrontEnd {
 public:

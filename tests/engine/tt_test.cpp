@@ -12,9 +12,9 @@
 #include <thread>
 #include <vector>
 
-#include "frontend/frontend.h"
+#include "engine/frontendport.h"
+#include "engine/settings.h"
 #include "stub_front_end.h"
-#include "frontend/settings.h"
 
 namespace {
 

@@ -22,12 +22,12 @@
 #include "engine/eval.h"
 #include "engine/evalweights.h"
 #include "engine/material.h"
+#include "engine/settings.h"
 #include "engine/stats.h"
 #include "engine/timeman.h"
 #include "engine/tt.h"
 #include "engine/zobrist.h"
 #include "frontend/console.h"
-#include "frontend/settings.h"
 #include "support/capture.h"
 #include "support/input.h"
 

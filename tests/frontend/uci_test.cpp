@@ -8,11 +8,11 @@
 
 #include "engine/attacks.h"
 #include "engine/searchstate.h"
+#include "engine/settings.h"
 #include "engine/stats.h"
 #include "engine/timeman.h"
 #include "engine/tt.h"
 #include "engine/zobrist.h"
-#include "frontend/settings.h"
 #include "support/capture.h"
 #include "support/input.h"
 

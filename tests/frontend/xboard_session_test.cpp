@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/settings.h"
 #include "engine_process.h"
-#include "frontend/settings.h"
 #include "referee.h"
 #include "support/capture.h"
 #include "xboard_lines.h"

@@ -1,6 +1,6 @@
 // The configuration file: keyword matching, clamping, books, the tablebase
 // path, malformed lines, and the console's settings report.
-#include "frontend/settings.h"
+#include "frontend/inifile.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -1,6 +1,6 @@
 // The front-end base: input that arrives during a search reaches the handler
 // of the current mode, and log lines reach only the log.
-#include "frontend/frontend.h"
+#include "engine/frontendport.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -1,6 +1,7 @@
 // The engine-wide settings, each named after its configuration keyword. They
 // are written on the main thread while no search runs (start-up, command
-// handlers) and read by the search threads without a lock.
+// handlers) and read by the search threads without a lock. The configuration
+// file that sets them is read in frontend/inifile.
 #pragma once
 
 #include <string>
@@ -97,7 +98,3 @@ extern void (*PruneMarginsChanged)();
 // Puts every setting, the configured books and the CTG book back to their
 // built-in defaults (start of a run, tests). Calls no hook.
 void ResetSettings();
-// Reads "<baseName>.ini". True when the file cannot be opened (defaults stay).
-bool ReadIniFile(const char* baseName);
-// The console's settings report, straight to standard output.
-void PrintSettings();

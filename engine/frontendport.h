@@ -1,6 +1,8 @@
-// The abstract protocol front end: the one object through which the engine
+// The abstract protocol front end: the one port through which the engine
 // talks to its user or GUI. The search never writes protocol text itself; it
-// calls these operations on ActiveFrontEnd. Console, UCI and xboard derive.
+// calls these operations on ActiveFrontEnd. The console, UCI and xboard
+// dialogues in frontend/ derive from it; the engine, the tablebases and the
+// books know only this port, so that nothing below the dialogues reaches up.
 #pragma once
 
 #include "engine/game.h"
@@ -59,7 +61,8 @@ public:
   // current mode; nonzero stops the search (end of input does too).
   int DispatchInput();
   // A game is over or a new one begins: what it taught goes to the books and
-  // the learning file.
+  // the learning file. Called by the dialogues only, and defined with them
+  // (frontend/frontend.cpp), since it reaches the books.
   void LearnFromGame(ChessGame& game);
 
   ProtocolKind Kind = ProtocolConsole;
