@@ -39,6 +39,9 @@ TEST_F(SearchTest, FindsTheTacticalMove) {
     ChessGame game = FromFen(c.Fen);
     ThinkToDepth(game, c.Depth);
     EXPECT_EQ(Text(game, BestMove), c.Expected);
+    if (c.ProvenDraw) {
+      EXPECT_EQ(Statistics[0].LastScore, 0);
+    }
   }
 }
 

@@ -40,6 +40,9 @@ TEST_F(SmpTest, MatesAndTacticsAreFoundOnEveryThreadCount) {
       TranspositionTable::Clear();
       ThinkOnThreads(game, threads, c.Depth);
       EXPECT_EQ(Text(game, BestMove), c.Expected);
+      if (c.ProvenDraw) {
+        EXPECT_EQ(Statistics[0].LastScore, 0);
+      }
     }
   }
 }
