@@ -20,6 +20,7 @@
 #include "engine/stats.h"
 #include "engine/timeman.h"
 #include "engine/tt.h"
+#include "support/clock.h"
 #include "support/output.h"
 #include "support/spinlock.h"
 
@@ -100,6 +101,17 @@ bool MayHelp(Worker& candidate, const Worker& owner, int threads) {
          candidate.SplitPoints[own - 1].Helpers[owner.Id].load(std::memory_order_relaxed);
 }
 
+constexpr std::int64_t MicrosecondsPerMs = 1000;
+
+// Adds a span to a millisecond counter; the part short of a whole
+// millisecond waits in the remainder for the next span, so that a worker
+// joining thousands of short split points is not counted as never working.
+void AddSpan(StatCounter<std::uint32_t>& counter, std::int64_t& remainderUs, std::int64_t spanUs) {
+  const std::int64_t total = remainderUs + std::max<std::int64_t>(spanUs, 0);
+  counter += static_cast<std::uint32_t>(total / MicrosecondsPerMs);
+  remainderUs = total % MicrosecondsPerMs;
+}
+
 void StopWorkerThread(int index) {
   WorkerThread* thread = WorkerThreads[index];
   WorkerThreads[index] = nullptr;
@@ -146,6 +158,18 @@ Worker::Worker()
 }
 
 Worker::~Worker() { Free(); }
+
+void Worker::StartWork() { WorkSinceUs = NowMicroseconds(); }
+
+void Worker::StopWork() {
+  if (WorkSinceUs < 0) return;
+  AddSpan(Statistics[Id].WorkTime, WorkRemainderUs, NowMicroseconds() - WorkSinceUs);
+  WorkSinceUs = -1;
+}
+
+void Worker::CountIdle(std::int64_t sinceUs) {
+  AddSpan(Statistics[Id].IdleTime, IdleRemainderUs, NowMicroseconds() - sinceUs);
+}
 
 void Worker::Free() {
   delete[] Stacks;
@@ -196,9 +220,11 @@ void Worker::JoinSplitPoint() {
     // The helper copies the plies above the node itself, so that an owner
     // books its helpers without copying for each. The owner's records stay
     // as they are until every helper has left.
+    StartWork();
     CopyRecords(*sp->OwnerStack, Stack(), sp->Ply);
     bool abort = false;
     SearchShare(*sp, *this, abort);
+    StopWork();
     SpinLock(Lock);
   }
   LeaveSplitPoint();
@@ -297,11 +323,13 @@ Worker& WakeWorkers() {
   main.State.store(WorkerBusy, std::memory_order_release);
   main.AbortFlag.store(false, std::memory_order_relaxed);
   ++main.StackLevel;
+  main.StartWork();
   return main;
 }
 
 void SendWorkersToSleep() {
   Worker& main = *WorkerPool[0];
+  main.StopWork();
   main.State.store(WorkerIdle, std::memory_order_release);
   main.AbortFlag.store(false, std::memory_order_relaxed);
   --main.StackLevel;
@@ -524,11 +552,15 @@ int SplitPoint::MasterSearch(SplitPoint& sp, ChessGame& game, Worker& worker, Mo
     // Bookings push above this level and are searched from this loop, so
     // the levels up to it stay as they are while the owner waits.
     const int level = worker.SplitLevel;
+    worker.StopWork();
+    std::int64_t idleSinceUs = NowMicroseconds();
     worker.State.store(WorkerIdle, std::memory_order_release);
     unsigned rounds = 0, polls = 0;
     while (sp.HelperCount.load(std::memory_order_acquire) > 0) {
       if (worker.State.load(std::memory_order_acquire) == WorkerWorkReady) {
+        worker.CountIdle(idleSinceUs);
         worker.JoinSplitPoint();
+        idleSinceUs = NowMicroseconds();
         continue;
       }
       if (worker.Id == 0 && (++polls & TimePollMask) == 0) {
@@ -548,6 +580,8 @@ int SplitPoint::MasterSearch(SplitPoint& sp, ChessGame& game, Worker& worker, Mo
       }
       Relax(rounds);
     }
+    worker.CountIdle(idleSinceUs);
+    worker.StartWork();
     worker.Abort();
     // Helpers that were stopped leave moves unsearched: only a split point
     // that ran out of moves, or one cut off, gives a result.

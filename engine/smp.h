@@ -108,6 +108,18 @@ struct Worker {
   std::int32_t StackLevel;  // -1 idle
   alignas(CacheLine) std::atomic<std::uint32_t> Lock;
 
+  // The time this worker searches, and the time it waits as the owner of a
+  // split point with nothing to help at, go into its statistics record as
+  // whole milliseconds. They are taken where a worker starts or stops
+  // working (a search, a join, an owner's wait), never per node. Only the
+  // worker itself touches these.
+  std::int64_t WorkSinceUs = -1;  // -1 while not working
+  std::int64_t WorkRemainderUs = 0;
+  std::int64_t IdleRemainderUs = 0;
+  void StartWork();
+  void StopWork();
+  void CountIdle(std::int64_t sinceUs);
+
   // The block of the stack level the worker searches at.
   PlyStack& Stack() { return Stacks[StackLevel]; }
   PlyRecord& Record(int ply) { return Stacks[StackLevel].Records[ply]; }

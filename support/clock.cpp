@@ -12,6 +12,11 @@ WallTime NowWallTime() {
   return {static_cast<std::int32_t>(ms / 1000), static_cast<std::int32_t>(ms % 1000)};
 }
 
+std::int64_t NowMicroseconds() {
+  using namespace std::chrono;
+  return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
 void Clock::Start() {
   WallTime now = NowWallTime();
   StartSeconds = now.Seconds;

@@ -10,6 +10,9 @@ struct WallTime {
   std::int32_t Milliseconds;
 };
 WallTime NowWallTime();
+// Microseconds of the same monotonic clock, for spans too short to count in
+// milliseconds one by one.
+std::int64_t NowMicroseconds();
 
 class Clock {
 public:

@@ -81,6 +81,32 @@ TEST_F(SmpTest, SplitSearchesFinishEveryIterationWithALegalLine) {
   }
 }
 
+TEST_F(SmpTest, WorkAndIdleTimeAreCountedPerWorkerWithinTheSearch) {
+  Settings::SplitDepth = 8;
+  for (const int threads : {1, 2, 4}) {
+    SCOPED_TRACE(std::to_string(threads) + " threads");
+    ChessGame game = FromFen(SplitPositions[0]);
+    TranspositionTable::Clear();
+    ThinkOnThreads(game, threads, 8);
+    // The main thread searches from the start to the end; helpers search
+    // only while they are booked, and an owner waiting for its helpers is
+    // idle, not working. Every span lies inside the search, whose time is
+    // counted in whole milliseconds (the bound allows for that rounding).
+    const int endTime = Statistics[0].EndTime;
+    EXPECT_GT(Statistics[0].WorkTime, 0u);
+    EXPECT_LE(Statistics[0].WorkTime + Statistics[0].IdleTime, static_cast<std::uint32_t>(endTime + 2));
+    for (int i = 1; i < threads; ++i) {
+      SCOPED_TRACE("worker " + std::to_string(i));
+      EXPECT_GT(Statistics[i].WorkTime, 0u);
+      EXPECT_LE(Statistics[i].WorkTime, static_cast<std::uint32_t>(endTime + 2));
+    }
+    for (int i = threads; i < MaxWorkers; ++i) EXPECT_EQ(Statistics[i].WorkTime, 0u) << i;
+    if (threads == 1) {
+      EXPECT_EQ(Statistics.IdleTime(), 0);  // nobody to wait for
+    }
+  }
+}
+
 // Notes which threads talk to the front end about the root moves, and the
 // root moves refuted in each iteration, with the iteration's new lines.
 class RootReportFrontEnd : public SharedFrontEnd {

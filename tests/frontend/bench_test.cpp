@@ -230,6 +230,31 @@ TEST_F(BenchTest, SmpBenchRunsTheReferenceOnceAndFiveRuns) {
   EXPECT_EQ(Settings::Cpus, cpus);
 }
 
+// The number the SMP report prints after a label such as "\tWorking time:".
+double SmpReportValue(const std::string& output, const std::string& label) {
+  const std::size_t at = output.find(label);
+  return at == std::string::npos ? -1 : std::stod(output.substr(at + label.size()));
+}
+
+TEST_F(BenchTest, SmpBenchCountsTheTimeTheWorkersSearch) {
+  if (SetNumberOfThreads(2)) GTEST_SKIP() << "two threads cannot search here";
+  SetNumberOfThreads(1);
+  SmpReference = {};
+  StreamCapture capture(1, Scratch / "stdout");
+  SmpBenchInit(-4);
+  SmpBench(2);
+  const std::string output = capture.Finish();
+  // Working time is the threads' search time over the wall time: the main
+  // thread searches the whole time, so it cannot be nothing, and the idle
+  // time, the rest of the two threads, cannot be both of them.
+  const double working = SmpReportValue(output, "\tWorking time:");
+  EXPECT_GT(working, 0.0) << output;
+  const double idle = SmpReportValue(output, "\tIdle Time:");
+  EXPECT_GE(idle, -0.5) << output;
+  EXPECT_LT(idle, 2.0) << output;
+  EXPECT_NEAR(idle, 2.0 - working, 0.01) << output;
+}
+
 // Positions with one clearly best move: mates in one and free pieces.
 const char* const SolvableSuite =
     "6k1/5ppp/8/8/8/8/8/R5K1 w - - bm Ra8#; id \"back rank\";\n"
