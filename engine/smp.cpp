@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "engine/evalweights.h"
+#include "engine/frontendport.h"
 #include "engine/game.h"
 #include "engine/pawns.h"
 #include "engine/root.h"
@@ -110,6 +111,15 @@ void AddSpan(StatCounter<std::uint32_t>& counter, std::int64_t& remainderUs, std
   const std::int64_t total = remainderUs + std::max<std::int64_t>(spanUs, 0);
   counter += static_cast<std::uint32_t>(total / MicrosecondsPerMs);
   remainderUs = total % MicrosecondsPerMs;
+}
+
+// Told on the front end's info channel, like every other message; without
+// a front end (a test, a tool) it goes to the log.
+void ReportAffinityFailure() {
+  if (ActiveFrontEnd)
+    ActiveFrontEnd->Info("Setting Affinity failed");
+  else
+    Printer.Print(ChannelLogOnly, true, "Setting Affinity failed\n");
 }
 
 void StopWorkerThread(int index) {
@@ -251,8 +261,10 @@ WorkerThread::~WorkerThread() = default;
 constexpr int AffinityMaskBits = 64;
 
 void WorkerThread::Run() {
-  if (Settings::GlueCores && SetCurrentThreadAffinity(ProcessorMask{1} << (Work.Id % AffinityMaskBits)))
-    Printer.Print(ChannelStdout, true, "Setting Affinity failed\n");
+  if (Settings::GlueCores)
+    AffinityFailed.store(SetCurrentThreadAffinity(ProcessorMask{1} << (Work.Id % AffinityMaskBits)),
+                         std::memory_order_relaxed);
+  Placed.store(true, std::memory_order_release);
   TranspositionTable::UseFillSlot(Work.Id);
   Running.store(true, std::memory_order_release);
   unsigned rounds = 0;
@@ -302,6 +314,8 @@ bool SetNumberOfThreads(int count) {
       delete thread;
       return true;
     }
+    while (!thread->Placed.load(std::memory_order_acquire)) std::this_thread::yield();
+    if (thread->AffinityFailed.load(std::memory_order_relaxed)) ReportAffinityFailure();
     ++current;
     ThreadCount.store(current);
     static const bool parkAtExit = std::atexit(ParkWorkersAtExit) == 0;

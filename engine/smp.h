@@ -153,6 +153,11 @@ public:
   AutoResetEvent Event;
   std::atomic<bool> Exit{false};
   std::atomic<bool> MaySleep{true};
+  // Set once the thread has tried to glue itself to its processor. A worker
+  // never talks to the front end: the thread that starts it waits for this
+  // and reports a failure itself.
+  std::atomic<bool> Placed{false};
+  std::atomic<bool> AffinityFailed{false};
   // The running flag is the base's Running: clear while asleep.
 };
 

@@ -446,6 +446,33 @@ TEST(UciStartTest, LogRecordsTheDialogueAndIsClosedAtTheEnd) {
   EXPECT_EQ(log.substr(log.size() - 19), "-----------------\n\n");
 }
 
+// Workers glued to processors the machine lacks say so, as every other
+// message, on UCI's info channel: a bare line is no UCI and a GUI may drop
+// the engine for it.
+TEST(UciStartTest, AWorkerThatCannotBeGluedToItsProcessorSaysSoAsInfo) {
+  TemporaryDirectory scratch;
+  std::ofstream(scratch / "glued.ini") << "gluecores on\n";
+  EngineProcess engine(AbsoluteProgram(), {"glued"}, scratch.Path.string(), scratch / "stderr");
+  engine.Send("uci");
+  ASSERT_TRUE(engine.ReadUntil("uciok"));
+  engine.Send("setoption name Threads value 32");
+  engine.Send("position fen 4k3/8/8/8/8/8/4P3/4K3 w - - 0 1");
+  engine.Send("go depth 2");
+  int failures = 0;
+  std::optional<std::string> line;
+  while ((line = engine.ReadLine()) && line->rfind("bestmove ", 0) != 0) {
+    EXPECT_TRUE(IsUciLine(*line)) << *line;
+    if (*line == "info string Setting Affinity failed") ++failures;
+  }
+  ASSERT_TRUE(line) << engine.TranscriptText();
+  // Worker i asks for processor i: past the processors there are, it fails.
+  if (std::thread::hardware_concurrency() < 32) {
+    EXPECT_GT(failures, 0) << engine.TranscriptText();
+  }
+  engine.Send("quit");
+  EXPECT_EQ(engine.Finish(), 0);
+}
+
 TEST(UciStartTest, EndOfInputBeforeTheFirstLineEndsWithCodeOne) {
   TemporaryDirectory scratch;
   EngineProcess engine(AbsoluteProgram(), {"starttest"}, scratch.Path.string(), scratch / "stderr");
