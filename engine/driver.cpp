@@ -116,10 +116,7 @@ void Think(ChessGame& game, const Move* ponderMove) {
   *copy = game;
   copy->KeepRoomForSearch();
 
-  if (Settings::Cpus != ThreadCount.load()) {
-    if (SetNumberOfThreads(Settings::Cpus)) Info("ERROR: Could not set the requested number of threads\n");
-    Settings::Cpus = std::clamp(ThreadCount.load(), 1, MaxWorkers);
-  }
+  ApplyThreadSetting();
   Worker& worker = WakeWorkers();
   OnlyOneMove.store(false);
   bool easyAllowed = Settings::EasyMove;

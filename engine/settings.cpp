@@ -68,6 +68,7 @@ ConfiguredBookList ConfiguredBooks;
 namespace SettingsHooks {
 void (*MainHashChanged)() = nullptr;
 void (*PruneMarginsChanged)() = nullptr;
+void (*CpusChanged)() = nullptr;
 }  // namespace SettingsHooks
 
 namespace {

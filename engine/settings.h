@@ -89,10 +89,12 @@ extern ConfiguredBookList ConfiguredBooks;
 
 // Work a setting's change triggers in parts of the engine that are built on
 // top of the settings: the transposition table reallocates on "mainhash", the
-// evaluation weights are rescaled on the pruning margins. Null = nothing to do.
+// evaluation weights are rescaled on the pruning margins, the worker pool
+// grows or shrinks on "cpus". Null = nothing to do.
 namespace SettingsHooks {
 extern void (*MainHashChanged)();
 extern void (*PruneMarginsChanged)();
+extern void (*CpusChanged)();
 }  // namespace SettingsHooks
 
 // Puts every setting, the configured books and the CTG book back to their

@@ -324,6 +324,20 @@ bool SetNumberOfThreads(int count) {
   return false;
 }
 
+void ApplyThreadSetting() {
+  if (Settings::Cpus == ThreadCount.load()) return;
+  if (SetNumberOfThreads(Settings::Cpus) && ActiveFrontEnd)
+    ActiveFrontEnd->Info("ERROR: Could not set the requested number of threads\n");
+  Settings::Cpus = std::clamp(ThreadCount.load(), 1, MaxWorkers);
+}
+
+namespace {
+[[maybe_unused]] const bool ThreadHookInstalled = [] {
+  SettingsHooks::CpusChanged = ApplyThreadSetting;
+  return true;
+}();
+}  // namespace
+
 Worker& WakeWorkers() {
   const int threads = ThreadCount.load();
   for (int i = 1; i < threads; ++i) {

@@ -168,6 +168,11 @@ extern std::atomic<int> ThreadCount;
 // Grows or shrinks the pool to count workers (1..32); true on failure, when
 // the pool keeps the workers it could make. Only between searches.
 bool SetNumberOfThreads(int count);
+// Brings the pool to the thread count the settings ask for, at once, so that
+// no search pays for starting workers; between searches only. A count that
+// cannot be had is reported through the front end, and the setting then
+// shows what the pool holds.
+void ApplyThreadSetting();
 // Readies every worker for a search and returns worker 0.
 Worker& WakeWorkers();
 // Puts worker 0 back to idle at the end of a search and lets the others sleep.

@@ -449,6 +449,7 @@ int ConsoleFrontEnd::HandleCommand(const char* line) {
     if (!n) return missing(), 0;
     const int count = std::atoi(n);
     Settings::Cpus = count > 1 ? std::min(count, MaxWorkers) : 1;
+    ApplyThreadSetting();
   } else if (Is(command, "learning") || Is(command, "nullmove") || Is(command, "iid") || Is(command, "se")) {
     const char* word = words.Word();
     if (!word) return missing(), 0;

@@ -140,7 +140,13 @@ const IniKeyword IniKeywords[] = {
        MainHash = Clamp(value, 1, MaxHashMb);
        if (SettingsHooks::MainHashChanged) SettingsHooks::MainHashChanged();
      }},
-    {"cpus", [](const char* line, const char* keyword) { SetClamped(line, keyword, Cpus, 1, 32); }},
+    {"cpus",
+     [](const char* line, const char* keyword) {
+       int value;
+       if (!ReadValue(line, keyword, value)) return;
+       Cpus = Clamp(value, 1, 32);
+       if (SettingsHooks::CpusChanged) SettingsHooks::CpusChanged();
+     }},
     {"splitdepth", [](const char* line, const char* keyword) { SetClamped(line, keyword, SplitDepth, 0, 32); }},
     {"minsplit", [](const char* line, const char* keyword) { SetClamped(line, keyword, MinSplit, 2, 12); }},
     {"maxsplit", [](const char* line, const char* keyword) { SetClamped(line, keyword, MaxSplit, 2, 12); }},

@@ -19,6 +19,7 @@
 #include "engine/movetext.h"
 #include "engine/searchstate.h"
 #include "engine/settings.h"
+#include "engine/smp.h"
 #include "engine/stats.h"
 #include "engine/timeman.h"
 #include "engine/tt.h"
@@ -569,7 +570,11 @@ const UciOptionEffect UciOptionEffects[] = {
      [](UciFrontEnd&, int value, bool) { Settings::LmrExtraScout = Clamp(value, 0, Settings::MaxLmrExtraScout); }},
     // The search keeps 20 lines; a count beyond them would run off its table.
     {"MultiPV", [](UciFrontEnd&, int value, bool) { Settings::MultiPv = Clamp(value, 1, MultiPvLines); }},
-    {"Threads", [](UciFrontEnd&, int value, bool) { Settings::Cpus = Clamp(value, 1, 32); }},
+    {"Threads",
+     [](UciFrontEnd&, int value, bool) {
+       Settings::Cpus = Clamp(value, 1, 32);
+       ApplyThreadSetting();
+     }},
     {"SplitDepth", [](UciFrontEnd&, int value, bool) { Settings::SplitDepth = Clamp(value, 0, 32); }},
     {"PostOutput",
      [](UciFrontEnd&, int value, bool) { Settings::PostOutput = value < 0 ? 0 : value > 3 ? 1 : value; }},

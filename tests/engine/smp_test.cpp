@@ -231,6 +231,18 @@ TEST_F(SmpTest, ThreadCountOutsideOneToThirtyTwoFailsAndLeavesThePool) {
   EXPECT_EQ(WorkerPool[2], nullptr);
 }
 
+// The configuration file's "cpus" reaches the pool through the settings'
+// hook: the workers start as the count is read, not in the first search.
+TEST_F(SmpTest, TheThreadSettingResizesThePoolAtOnce) {
+  ASSERT_NE(SettingsHooks::CpusChanged, nullptr);
+  for (const int threads : {4, 2, 1}) {
+    Settings::Cpus = threads;
+    SettingsHooks::CpusChanged();
+    EXPECT_EQ(ThreadCount.load(), threads);
+    for (int i = 1; i < MaxWorkers; ++i) EXPECT_EQ(WorkerPool[i] != nullptr, i < threads) << i;
+  }
+}
+
 // A split point offered by worker 0 while the worker threads sleep: they are
 // booked but cannot start, so the booking can be looked at and undone.
 class SplitOfferTest : public SmpTest {

@@ -78,10 +78,12 @@ TEST_F(ConsoleTest, SettingCommandsClampTheirValues) {
   EXPECT_EQ(Settings::MainHash, 1);
   EXPECT_EQ(TranspositionTable::Megabytes(), 1);
   EXPECT_EQ(Settings::Cpus, 32);
+  EXPECT_EQ(ThreadCount.load(), 32);  // the workers start now, not in the next search
   EXPECT_EQ(Settings::SplitDepth, 0);
   EXPECT_EQ(Handle({"hash 8", "cpus 0", "splitdepth 99"}), "");
   EXPECT_EQ(TranspositionTable::Megabytes(), 8);
   EXPECT_EQ(Settings::Cpus, 1);
+  EXPECT_EQ(ThreadCount.load(), 1);
   EXPECT_EQ(Settings::SplitDepth, 32);
   TranspositionTable::Allocate(16);
 

@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -153,6 +154,16 @@ public:
       usleep(10000);
     }
     return Reaped && WIFSIGNALED(Status) && !Killed;
+  }
+
+  // The threads the program runs now, as the system lists them.
+  int Threads() const {
+    std::error_code error;
+    int count = 0;
+    for (std::filesystem::directory_iterator task("/proc/" + std::to_string(Pid) + "/task", error), end;
+         !error && task != end; task.increment(error))
+      ++count;
+    return count;
   }
 
   // Every line read so far, for failure messages.

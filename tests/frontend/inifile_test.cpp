@@ -16,14 +16,18 @@ namespace {
 
 int MainHashCalls = 0;
 int PruneMarginCalls = 0;
+int CpusCalls = 0;
 
 class IniFileTest : public testing::Test {
 protected:
   void SetUp() override {
     ResetSettings();
-    MainHashCalls = PruneMarginCalls = 0;
+    MainHashCalls = PruneMarginCalls = CpusCalls = 0;
     SettingsHooks::MainHashChanged = [] { MainHashCalls++; };
     SettingsHooks::PruneMarginsChanged = [] { PruneMarginCalls++; };
+    // The worker pool's own hook comes back after the test.
+    PoolHook = SettingsHooks::CpusChanged;
+    SettingsHooks::CpusChanged = [] { CpusCalls++; };
     char pattern[] = "/tmp/quelm-settings-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     Directory = pattern;
@@ -33,6 +37,7 @@ protected:
   void TearDown() override {
     SettingsHooks::MainHashChanged = nullptr;
     SettingsHooks::PruneMarginsChanged = nullptr;
+    SettingsHooks::CpusChanged = PoolHook;
     ResetSettings();
     std::filesystem::remove_all(Directory);
   }
@@ -45,6 +50,7 @@ protected:
 
   std::filesystem::path Directory;
   std::string Base;
+  void (*PoolHook)() = nullptr;
 };
 
 struct IntCase {
@@ -181,13 +187,14 @@ TEST_F(IniFileTest, PruneMarginsClampLevelAndPercentAndRescale) {
 }
 
 TEST_F(IniFileTest, MalformedLinesChangeNothingAndTriggerNoWork) {
-  ReadIni("prunealphamargin 3\nprunesecure\nmainhash\nbookfile\nbookfile   \nctgbook\n");
+  ReadIni("prunealphamargin 3\nprunesecure\nmainhash\ncpus\nbookfile\nbookfile   \nctgbook\n");
   EXPECT_EQ(Settings::PruneAlphaMargin[3], 100);
   EXPECT_EQ(Settings::PruneSecure, 100);
   EXPECT_EQ(PruneMarginCalls, 0);
   EXPECT_EQ(Settings::MainHash, 10);
   EXPECT_EQ(MainHashCalls, 0);
   EXPECT_EQ(ConfiguredBooks.Count, 0);
+  EXPECT_EQ(CpusCalls, 0);
   EXPECT_FALSE(Settings::CtgBookSet);
 }
 
@@ -195,6 +202,13 @@ TEST_F(IniFileTest, MainHashReallocatesAtOnce) {
   ReadIni("mainhash 64\n");
   EXPECT_EQ(Settings::MainHash, 64);
   EXPECT_EQ(MainHashCalls, 1);
+}
+
+// The workers start when the file sets their count, not in the first search.
+TEST_F(IniFileTest, CpusAsksTheWorkerPoolToResizeAtOnce) {
+  ReadIni("cpus 3\ncpus 40\n");
+  EXPECT_EQ(Settings::Cpus, 32);
+  EXPECT_EQ(CpusCalls, 2);
 }
 
 TEST_F(IniFileTest, BookLinesFillSixteenRowsAndSetTheRestAside) {

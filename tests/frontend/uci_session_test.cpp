@@ -473,6 +473,49 @@ TEST(UciStartTest, AWorkerThatCannotBeGluedToItsProcessorSaysSoAsInfo) {
   EXPECT_EQ(engine.Finish(), 0);
 }
 
+// The workers start when the thread count is set, from the configuration
+// file or the GUI's option, and not in the first search, which would pay for
+// it out of its own time.
+TEST(UciStartTest, WorkersStartWhenTheThreadCountIsSetBeforeAnySearch) {
+  struct Case {
+    const char* Ini;
+    const char* Option;  // none: the file's count stands
+    int Workers;
+  };
+  const Case cases[] = {
+      {"", "setoption name Threads value 32", 32},
+      {"cpus 4\n", nullptr, 4},
+      {"cpus 4\n", "setoption name Threads value 2", 2},
+      {"", "setoption name Threads value 1", 1},
+  };
+  // What the program runs besides its search workers.
+  int others = 0;
+  {
+    TemporaryDirectory scratch;
+    EngineProcess engine(AbsoluteProgram(), {"threads"}, scratch.Path.string(), scratch / "stderr");
+    engine.Send("uci");
+    engine.Send("isready");
+    ASSERT_TRUE(engine.ReadUntil("readyok"));
+    others = engine.Threads() - 1;
+    engine.Send("quit");
+    EXPECT_EQ(engine.Finish(), 0);
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string("ini \"") + c.Ini + "\", " + (c.Option ? c.Option : "no option"));
+    TemporaryDirectory scratch;
+    std::ofstream(scratch / "threads.ini") << c.Ini;
+    EngineProcess engine(AbsoluteProgram(), {"threads"}, scratch.Path.string(), scratch / "stderr");
+    engine.Send("uci");
+    ASSERT_TRUE(engine.ReadUntil("uciok"));
+    if (c.Option) engine.Send(c.Option);
+    engine.Send("isready");
+    ASSERT_TRUE(engine.ReadUntil("readyok")) << engine.TranscriptText();
+    EXPECT_EQ(engine.Threads(), others + c.Workers);
+    engine.Send("quit");
+    EXPECT_EQ(engine.Finish(), 0);
+  }
+}
+
 TEST(UciStartTest, EndOfInputBeforeTheFirstLineEndsWithCodeOne) {
   TemporaryDirectory scratch;
   EngineProcess engine(AbsoluteProgram(), {"starttest"}, scratch.Path.string(), scratch / "stderr");
