@@ -64,11 +64,10 @@ bool BookQuelm::Create(const char* name) {
   if (!name) return true;
   CloseFiles();
   const std::string base = BaseOf(name);
-  // The position file's name is kept in a 40-character field and the
-  // settings file's in 123 characters: a longer name would be cut into
-  // another book's name.
-  if (base.empty() || base.size() > static_cast<std::size_t>(BookHeader::NameLength) ||
-      std::strlen(name) > static_cast<std::size_t>(BookHeader::BaseNameLength)) {
+  // The position file's name is kept in a 40-character field: a longer name
+  // would be cut into another book's name. The directory is stored nowhere
+  // and may be as long as the system allows.
+  if (base.empty() || base.size() > static_cast<std::size_t>(BookHeader::NameLength)) {
     SetBookMessage(Header.ErrorText, 2025);
     return true;
   }

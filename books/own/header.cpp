@@ -168,7 +168,7 @@ bool BookHeader::Open(const char* name, bool wantWritable) {
   Close();
   SetDefaults();
   if (!name) return Fail(2005);
-  FileName = std::string(name).substr(0, BaseNameLength) + ".bdf";
+  FileName = std::string(name) + ".bdf";
   if (wantWritable) {
     switch (LockFileForWriting(FileName.c_str(), LockDescriptor)) {
       case FileLockResult::Locked:

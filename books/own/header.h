@@ -26,7 +26,6 @@ class BookHeader {
 public:
   static constexpr int CurrentVersion = 5;
   static constexpr int NameLength = 40;
-  static constexpr int BaseNameLength = 123;
   static constexpr int ImageSize = 180;
   // The largest file of any version: version 4's check name, 40 characters
   // and a NUL from offset 176, ends at 217, and a file upgraded from it keeps

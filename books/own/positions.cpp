@@ -321,8 +321,6 @@ std::int64_t FileSize(BinFile& file) {
   return pos.PosKind == FilePos::None ? 0 : static_cast<std::int64_t>(std::uint64_t(pos.High) << 32 | pos.Low);
 }
 
-std::string Cut(const char* base) { return std::string(base).substr(0, BookHeader::BaseNameLength); }
-
 // The names of a reorganisation in progress: the new pair is built under
 // "<base>.new", and the marker says that it is complete and must replace
 // the old pair.
@@ -342,7 +340,7 @@ bool BookPositionFile::Fail(int id, const char* argument) {
 }
 
 const std::string& BookPositionFile::SetIndexName(const char* base) {
-  IndexName = Cut(base) + ".bpi";
+  IndexName = std::string(base) + ".bpi";
   return IndexName;
 }
 
@@ -368,7 +366,7 @@ bool BookPositionFile::Flush() {
 bool BookPositionFile::Create(const char* base) {
   Close();
   if (!base) return Fail(2041, "");
-  BaseName = Cut(base);
+  BaseName = base;
   RecordName = BaseName + ".bpf";
   switch (CreateNewFile(RecordName.c_str())) {
     case NewFileResult::Exists:
@@ -404,7 +402,7 @@ bool BookPositionFile::Create(const char* base) {
 bool BookPositionFile::Open(const char* base, bool writable) {
   Close();
   if (!base) return Fail(2044);
-  BaseName = Cut(base);
+  BaseName = base;
   RecordName = BaseName + ".bpf";
   SetIndexName(BaseName.c_str());
   if (FileExists(Marker(BaseName).c_str()) || FileExists((NewBase(BaseName) + ".bpf").c_str())) {

@@ -101,6 +101,18 @@ TEST_F(OwnBookTest, CreateInDeepDirectoriesAndRefusesLongNames) {
   const std::string longName(41, 'x');
   EXPECT_TRUE(book.Create(Path(longName).c_str()));
   EXPECT_FALSE(Exists(longName + ".bdf"));
+  // Only the 40 characters of the book's own name are stored: the directory
+  // it lives in may be as long as the system allows.
+  const std::string directory = Path(std::string(100, 'd') + "/" + std::string(100, 'e'));
+  std::filesystem::create_directories(directory);
+  const std::string deep = directory + "/" + std::string(40, 'b');
+  ASSERT_FALSE(book.Create(deep.c_str())) << book.Header.ErrorText;
+  book.Close();
+  EXPECT_TRUE(std::filesystem::exists(deep + ".bdf"));
+  EXPECT_TRUE(std::filesystem::exists(deep + ".bpf"));
+  ASSERT_FALSE(book.Open(deep.c_str(), true)) << book.Header.ErrorText;
+  EXPECT_EQ(book.Header.PosName, std::string(40, 'b'));
+  book.Close();
 }
 
 // A record's bytes in version 4: every field at its offset, figures too large
