@@ -113,17 +113,20 @@ int ScoreOf(const Stats& stats, const Parameters& p, std::int64_t total) {
                      p.Sidelines);
 }
 
+// A row of the score tables: the entry's figures, the book's parameters and
+// the games of the position, with the score they give.
+struct ScoreCase {
+  const char* Name;
+  Stats S;
+  Parameters P;
+  std::int64_t Total;
+  int Expected;
+};
+
 TEST(BookEntryScore, HandWorkedCases) {
-  struct Case {
-    const char* Name;
-    Stats S;
-    Parameters P;
-    std::int64_t Total;
-    int Expected;
-  };
   Parameters db;
   db.WeightDB = 100;
-  const Case cases[] = {
+  const ScoreCase cases[] = {
       // The base parameters: only the manual term, 7 x 100 x 0.01.
       {"manual only", {.Manual = 7}, {}, 0, 7},
       // (6 x 100 + 2 x 50) / 10 = 70 percent, at full weight.
@@ -145,22 +148,15 @@ TEST(BookEntryScore, HandWorkedCases) {
       // -5 x 50 x 0.01 = -2.5: halves round away from zero.
       {"negative manual rounds away from zero", {.Manual = -5}, {.WeightNag = 50}, 0, -3},
   };
-  for (const Case& c : cases) EXPECT_EQ(ScoreOf(c.S, c.P, c.Total), c.Expected) << c.Name;
+  for (const ScoreCase& c : cases) EXPECT_EQ(ScoreOf(c.S, c.P, c.Total), c.Expected) << c.Name;
 }
 
 // Entries and parameters from a damaged file or a remote server: no figure
 // may divide by zero or leave the score's range. A count below zero counts as
 // no game, a minimum of zero games asks for none.
 TEST(BookEntryScore, HostileFiguresNeitherDivideByZeroNorWrap) {
-  struct Case {
-    const char* Name;
-    Stats S;
-    Parameters P;
-    std::int64_t Total;
-    int Expected;
-  };
   constexpr int Low = std::numeric_limits<std::int32_t>::min(), High = std::numeric_limits<std::int32_t>::max();
-  const Case cases[] = {
+  const ScoreCase cases[] = {
       // No games and none needed: full confidence in nothing, the manual 7.
       {"negative database count, no games needed", {.DbWins = Low, .Manual = 7}, {.WeightDB = 100}, Low, 7},
       {"negative own count, no own games needed", {.OwnLosses = -5, .Manual = 3}, {}, 0, 3},
@@ -168,7 +164,7 @@ TEST(BookEntryScore, HostileFiguresNeitherDivideByZeroNorWrap) {
       {"sideline bonus beyond the range", {.DbWins = 1, .Manual = 100}, {.WeightDB = 100, .Sidelines = High}, 1, High},
       {"manual value far below the range", {.Manual = Low}, {.WeightNag = 100}, 0, Low},
   };
-  for (const Case& c : cases) EXPECT_EQ(ScoreOf(c.S, c.P, c.Total), c.Expected) << c.Name;
+  for (const ScoreCase& c : cases) EXPECT_EQ(ScoreOf(c.S, c.P, c.Total), c.Expected) << c.Name;
 }
 
 TEST(BookPositionOrder, ManualValuesFirstThenScoresThenDeeperMinimax) {
